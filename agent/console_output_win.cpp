@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include "console_output.h"
+#include "text_conversion.h"
+
+namespace {
+
+std::wstring withWindowsLineEnds(const std::wstring& text) {
+    std::wstring converted;
+    converted.reserve(text.size() + 16);
+    for (wchar_t c : text) {
+        if (c == L'\n') converted += L'\r';
+        converted += c;
+    }
+    return converted;
+}
+
+}  // namespace
+
+void writeConsoleText(const std::wstring& text) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+    const std::wstring lines = withWindowsLineEnds(text);
+    DWORD mode = 0;
+    DWORD written = 0;
+    // The C runtime's wide output converts through the console code page and
+    // stops writing for good at the first character it lacks; WriteConsoleW
+    // takes every character.
+    if (GetConsoleMode(output, &mode)) {
+        WriteConsoleW(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+        return;
+    }
+    const std::string narrow = wideToUtf8(lines);
+    WriteFile(output, narrow.data(), static_cast<DWORD>(narrow.size()), &written, nullptr);
+}

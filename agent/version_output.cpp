@@ -1,0 +1,48 @@
+#include "version_output.h"
+
+#include "agent_settings.h"
+#include "console_output.h"
+#include "text_conversion.h"
+
+namespace {
+
+const char productLine[] = "Keldra Agent";
+const char productVersion[] = "9.8.0";
+const char revision[] = "REL-9_8_0-1";
+const char buildDateTime[] = "Nov 21 2024 09:33:56";
+const long supportedSchema = 202411191;
+
+}  // namespace
+
+std::string versionBanner() {
+    return std::string(productLine) + "\n" +
+           "Version: " + productVersion + "\n" +
+           "(Revision: " + revision + ", Built on: " + buildDateTime + ")\n" +
+           "Schema Supported: " + std::to_string(supportedSchema) + "\n" +
+           "\n";
+}
+
+std::wstring usageText(const std::wstring& modulePath) {
+    return L"Usage:\n" +
+           modulePath + L" REMOVE <serviceName>\n" +
+           modulePath + L" INSTALL <serviceName> [options]\n" +
+           L"options:\n"
+           L"-h/--help (Print usage)\n"
+           L"-v/--version (show the version & the supported schema and, then exit)\n"
+           L"-c <configuration file>\n"
+           L"-o <option name>=<option value>\n"
+           L"-u <user or DOMAIN\\user>\n"
+           L"-d <displayname>\n"
+           L"-t <poll time interval in seconds (default 10)>\n"
+           L"-r <retry period after connection abort in seconds (>=10, default 30)>\n"
+           L"-l <logging verbosity (ERROR, WARNING, DEBUG1, DEBUG2, default ERROR)>\n";
+}
+
+void printVersion() {
+    writeConsoleText(utf8ToWide(versionBanner()));
+}
+
+void printUsage() {
+    printVersion();
+    writeConsoleText(usageText(utf8ToWide(AgentSettings.modulePath)));
+}

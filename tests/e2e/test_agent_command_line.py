@@ -1,0 +1,100 @@
+"""keldraagent's console: banner, usage, the invalid-command-line report and
+exit codes, byte for byte as a pipe receives them (CR LF line ends, UTF-8)."""
+import re
+import subprocess
+
+import pytest
+
+BANNER = (b"Keldra Agent\r\n"
+          b"Version: 9.8.0\r\n"
+          b"(Revision: REL-9_8_0-1, Built on: Nov 21 2024 09:33:56)\r\n"
+          b"Schema Supported: 202411191\r\n"
+          b"\r\n")
+
+USAGE_TAIL = (b"options:\r\n"
+              b"-h/--help (Print usage)\r\n"
+              b"-v/--version (show the version & the supported schema and, then exit)\r\n"
+              b"-c <configuration file>\r\n"
+              b"-o <option name>=<option value>\r\n"
+              b"-u <user or DOMAIN\\user>\r\n"
+              b"-d <displayname>\r\n"
+              b"-t <poll time interval in seconds (default 10)>\r\n"
+              b"-r <retry period after connection abort in seconds (>=10, default 30)>\r\n"
+              b"-l <logging verbosity (ERROR, WARNING, DEBUG1, DEBUG2, default ERROR)>\r\n")
+
+TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
+
+
+def usage(module_path):
+    path = module_path.encode("utf-8")
+    return (b"Usage:\r\n" + path + b" REMOVE <serviceName>\r\n" +
+            path + b" INSTALL <serviceName> [options]\r\n" + USAGE_TAIL)
+
+
+@pytest.fixture(scope="module")
+def agent(wine, dist):
+    return wine.place(dist / "keldraagent.exe", "Agent", "keldraagent.exe")
+
+
+def invalid_report(module_path):
+    return re.compile(rb"\A" + TIMESTAMP + rb" Invalid argument provided\.\r\n" +
+                      re.escape(BANNER + usage(module_path)) + rb"\Z")
+
+
+@pytest.mark.parametrize("args", [["INSTALL", "svc", "-v"], ["RUN", "svc", "--version"],
+                                  ["REMOVE", "svc", "-d", "x", "-vfoo", "-bad"]])
+def test_version_prints_the_banner_alone(wine, agent, args):
+    result = wine.run(agent, *args)
+    assert result.returncode == 0
+    assert result.stdout == BANNER
+
+
+@pytest.mark.parametrize("args", [["INSTALL", "svc", "-h"], ["INSTALL", "svc", "-hello", "-x"],
+                                  ["REMOVE", "svc", "--help"]])
+def test_help_prints_banner_and_usage_with_the_full_module_path(wine, agent, args):
+    result = wine.run(agent, *args)
+    assert result.returncode == 0
+    assert result.stdout == BANNER + usage(agent)
+
+
+@pytest.mark.parametrize("args", [
+    [], ["-h"], ["--help"], ["install", "svc"], ["INSTALL"], ["INSTALL", ""], ["REMOVE", "a\\b"],
+    ["INSTALL", "svc", "extra"], ["INSTALL", "svc", "-x", "-h"], ["INSTALL", "svc", "--helpme"],
+    ["INSTALL", "svc", "-"], ["INSTALL", "svc", "--"],
+])
+def test_invalid_command_line_is_reported_with_usage_and_exit_code_1(wine, agent, args):
+    result = wine.run(agent, *args)
+    assert result.returncode == 1
+    assert invalid_report(agent).match(result.stdout), result.stdout
+
+
+def test_run_from_a_console_ends_quietly_with_zero(wine, agent):
+    result = wine.run(agent, "RUN", "svc", "-t", "5", "-r", "1", "-l", "NOISY")
+    assert result.returncode == 0
+    assert result.stdout == b""
+
+
+def test_characters_outside_the_code_page_never_silence_the_console(wine, dist):
+    # A path in another script: the usage lines still come, whole, as UTF-8.
+    agent = wine.place(dist / "keldraagent.exe", "Agent \u65e5\u672c \u03a9", "keldraagent.exe")
+    result = wine.run(agent, "INSTALL", "\u0416\u0443\u043a", "extra")
+    assert result.returncode == 1
+    assert invalid_report(agent).match(result.stdout), result.stdout
+
+
+def test_a_module_path_longer_than_max_path_is_shown_whole(wine, dist):
+    parts = ["Deep"] + ["directory-%02d-%s" % (i, "x" * 20) for i in range(10)]
+    agent = wine.place(dist / "keldraagent.exe", *parts, "keldraagent.exe")
+    assert len(agent) > 260
+    result = wine.run(agent, "REMOVE", "svc", "-h")
+    assert result.returncode == 0
+    assert result.stdout == BANNER + usage(agent)
+
+
+def test_imports_only_dlls_that_every_windows_has(dist):
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(dist / "keldraagent.exe")],
+                          capture_output=True, text=True, check=True).stdout
+    imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+    system = {"kernel32.dll", "advapi32.dll", "msvcrt.dll", "user32.dll", "version.dll",
+              "ws2_32.dll", "shell32.dll", "ole32.dll", "bcrypt.dll"}
+    assert imported and imported <= system, imported

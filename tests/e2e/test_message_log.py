@@ -1,0 +1,31 @@
+"""logMessage: a timestamped console line without an event source, one
+information event (type 4, category 0, id 0) with the bare message with one."""
+import re
+
+TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
+EVENT_CALL = re.compile(r"fixme:advapi:ReportEventW \([0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),"
+                        r"(0x[0-9a-f]+),[0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),")
+EVENT_TEXT = re.compile(r'trace:eventlog:ReportEventW L"(.*)"')
+
+
+def test_console_lines_carry_a_timestamp_and_the_message_unchanged(wine, fixtures):
+    result = wine.run(fixtures / "logprobe.exe", "-", "Failed to uninstall source", "", "@restart",
+                      "line ends\r\n", "Worker application restarted.")
+    assert result.returncode == 0
+    lines = re.findall(rb"(" + TIMESTAMP + rb") (.*?)\r\n", result.stdout)
+    assert [text for _, text in lines] == [b"Failed to uninstall source", b"",
+                                          b"Worker application restarted.", b"line ends\r",
+                                          b"Worker application restarted."]
+    # A message that ends a line itself is followed by an empty line.
+    assert b" line ends\r\r\n\r\n" in result.stdout
+
+
+def test_with_an_event_source_each_message_is_one_information_event(wine, fixtures):
+    result = wine.run(fixtures / "logprobe.exe", "KeldraProbe", "Failed to uninstall source", "",
+                      "@restart", env={"WINEDEBUG": "+eventlog"})
+    assert result.returncode == 0
+    assert result.stdout == b""
+    trace = result.stderr.decode("latin-1")
+    calls = EVENT_CALL.findall(trace)
+    assert calls == [("0x0004", "0x0000", "0x00000000", "0x0001", "0x00000000")] * 3
+    assert EVENT_TEXT.findall(trace) == ["Failed to uninstall source", "", "Worker application restarted."]

@@ -1,0 +1,49 @@
+#include "log_file.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "unique_handle.h"
+
+namespace {
+
+// The log lies in a temporary directory that, for an installation running as
+// SYSTEM, other users can write; whatever they plant at its name must not
+// make the launcher write into a file of their choosing. A reparse point
+// (symbolic link, junction) is opened as itself and refused, and so is a file
+// with a second name (a hard link to a file elsewhere).
+bool isPlainLogFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1;
+}
+
+// Append-only access puts every write at the current end of the file, also
+// when other launcher processes write to it at the same time; full sharing
+// lets them, and readers, open it meanwhile.
+UniqueHandle openLogFile(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file && !isPlainLogFile(file.get())) file.reset();
+    return file;
+}
+
+}  // namespace
+
+void writeLog(const std::wstring& message) {
+    const UniqueHandle file = openLogFile(logFilePath);
+    if (!file) {
+        std::fputs("ERROR: Failed to open log file\n", stderr);
+        return;
+    }
+    // The bytes are written here, in one call: a wide file stream converts
+    // through the locale and, at the first character it cannot convert,
+    // silently fails every later write.
+    const std::string line = logLine(localTimeAt(std::time(nullptr)), message);
+    DWORD written = 0;
+    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}

@@ -1,0 +1,79 @@
+"""mirelt.log: appended to, never truncated; shared by launchers that run at
+the same time; never written through something planted at its name."""
+import os
+import re
+import time
+
+from mirelt_support import FAILED_OPEN, TIMESTAMP, closing_line, launcher, log_messages  # noqa: F401
+
+
+def missing_package_run(launcher, name="missing.exe", temp=None):
+    package = launcher.root / "stage" / name
+    options = launcher.file("stage/" + name + ".options")
+    return launcher.run(launcher.win(package), "exe", "/q", launcher.win(options), temp=temp), package
+
+
+def test_each_line_is_a_local_time_stamp_the_message_and_cr_lf(launcher):
+    missing_package_run(launcher)
+    data = launcher.log_path.read_bytes()
+    stamps = re.findall(rb"^(" + TIMESTAMP + rb") ", data, re.MULTILINE)
+    assert len(stamps) == 3
+    for stamp in stamps:
+        assert abs(int(stamp[-4:]) - time.localtime().tm_year) <= 1
+    assert data.count(b"\r\n") == 3 and b"\n" not in data.replace(b"\r\n", b"")
+
+
+def test_earlier_lines_are_kept_and_new_ones_follow(launcher):
+    earlier = b"Thu Dec 5 09:05:07 2024 Ready to install earlier\r\n"
+    launcher.log_path.write_bytes(earlier)
+    _, package = missing_package_run(launcher)
+    data = launcher.log_path.read_bytes()
+    assert data.startswith(earlier)
+    assert log_messages(data)[0] == b"Ready to install earlier"
+    assert log_messages(data)[-1] == closing_line(launcher.win(package))
+
+
+def test_without_its_temporary_directory_each_message_goes_to_standard_error(launcher):
+    absent = launcher.root / "no-such-directory"
+    result, _ = missing_package_run(launcher, temp=absent)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN * 3)
+    assert not absent.exists()
+
+
+def test_launchers_running_at_once_all_append_whole_lines(launcher):
+    count = 8
+    runs = []
+    for index in range(count):
+        package = launcher.root / "stage" / ("missing-%d.exe" % index)
+        options = launcher.file("stage/options-%d.txt" % index)
+        runs.append(launcher.spawn(launcher.win(package), "exe", "/run=%d" % index, launcher.win(options)))
+    for run in runs:
+        run.communicate(timeout=300)
+        assert run.returncode == 0
+    messages = log_messages(launcher.log_path.read_bytes())
+    assert len(messages) == 3 * count
+    for index in range(count):
+        path = launcher.win(launcher.root / "stage" / ("missing-%d.exe" % index)).encode()
+        mine = [m for m in messages if path in m]
+        assert mine == [b'Ready to install "%s" /run=%d' % (path, index),
+                        b'failed to execute command: "%s" /run=%d' % (path, index),
+                        closing_line(launcher.win(launcher.root / "stage" / ("missing-%d.exe" % index)))]
+
+
+def test_a_second_name_for_a_file_elsewhere_is_not_written_through(launcher):
+    # Wine shows a link planted from outside as the plain file it names, so
+    # a symbolic link cannot be told apart there; a hard link can.
+    target = launcher.file("elsewhere/important.txt", b"important\r\n")
+    os.link(target, launcher.log_path)
+    result, _ = missing_package_run(launcher)
+    assert result.stderr == FAILED_OPEN * 3
+    assert target.read_bytes() == b"important\r\n"
+
+
+def test_a_link_to_a_directory_at_the_log_name_is_not_written_through(launcher):
+    target = launcher.root / "elsewhere"
+    target.mkdir()
+    os.symlink(target, launcher.log_path)
+    result, _ = missing_package_run(launcher)
+    assert result.stderr == FAILED_OPEN * 3
+    assert list(target.iterdir()) == []

@@ -1,10 +1,14 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "agent_settings.h"
 #include "message_log.h"
+#include "service_installation.h"
+#include "service_registration.h"
+#include "service_removal.h"
 #include "text_conversion.h"
 #include "version_output.h"
 
@@ -30,6 +34,41 @@ std::vector<std::string> utf8Arguments(int argc, wchar_t** argv) {
     return arguments;
 }
 
+// Empty when the variable does not exist. The value is fetched straight
+// into the result, leaving no second copy of it (the one variable read is a
+// password). _wgetenv_s, not _wdupenv_s: the system's msvcrt.dll, which
+// this program links against, has only the former.
+std::wstring readEnvironmentVariable(const std::string& name) {
+    const std::wstring wideName = utf8ToWide(name);
+    std::wstring value;
+    size_t required = 0;
+    // Asked for the size alone, the runtime answers ERANGE or 0 depending on
+    // its version; the size it fills in is what counts.
+    _wgetenv_s(&required, nullptr, 0, wideName.c_str());
+    if (required == 0) return value;
+    value.resize(required);
+    if (_wgetenv_s(&required, &value[0], value.size(), wideName.c_str()) != 0) {
+        SecureZeroMemory(&value[0], value.size() * sizeof(wchar_t));
+        value.clear();
+        return value;
+    }
+    value.resize(std::wcslen(value.c_str()));
+    return value;
+}
+
+int runInstall() {
+    std::wstring password = readEnvironmentVariable("KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD");
+    if (password.empty()) {
+        logMessage(std::wstring(missingPasswordMessage));
+        return 1;
+    }
+    const std::wstring startArguments = serviceStartArguments(AgentSettings.serviceName);
+    installService(AgentSettings.serviceName, startArguments, AgentSettings.displayName,
+                   AgentSettings.accountUser, password);
+    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -43,6 +82,11 @@ int wmain(int argc, wchar_t** argv) {
         logMessage(std::wstring(L"Invalid argument provided."));
         printUsage();
         return 1;
+    }
+    if (AgentSettings.command == L"INSTALL") return runInstall();
+    if (AgentSettings.command == L"REMOVE") {
+        removeService(AgentSettings.serviceName);
+        return 0;
     }
     return 0;
 }

@@ -34,11 +34,15 @@ class WineSession:
         self.prefix.mkdir()
         subprocess.run(["wineserver", "-p"], env=self.env, check=True,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The first command of the session starts services.exe; the services
-        # it starts later inherit this environment and this stderr.
+        # The first command of the session creates the prefix and starts
+        # services.exe; the services it starts later inherit this environment
+        # and this stderr. It must not be wineboot itself: wineboot run after
+        # the automatic creation starts a second services.exe, and the two
+        # then answer the service control calls by turns, each with its own
+        # view of the services.
         boot_env = dict(self.env, WINEDEBUG=SERVICE_TRACE_CHANNELS)
         with open(self.trace_path, "wb") as trace:
-            subprocess.run(["wineboot", "-i"], env=boot_env, check=True, timeout=300,
+            subprocess.run(["wine", "cmd", "/c", "exit"], env=boot_env, check=True, timeout=300,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
 
     def stop(self):

@@ -1,0 +1,71 @@
+#include "service_installation.h"
+
+#include <windows.h>
+
+#include "agent_settings.h"
+#include "handle_holders.h"
+#include "message_log.h"
+#include "service_registration.h"
+#include "system_error_text.h"
+#include "text_conversion.h"
+
+namespace {
+
+bool createService(const std::wstring& serviceName, const std::wstring& startArguments,
+                   const std::wstring& displayName, const std::wstring& account,
+                   const std::wstring& password) {
+    // Without administrator rights this fails; the event source step that
+    // follows reports the lack of rights.
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return false;
+
+    const std::wstring commandLine =
+        serviceCommandLine(utf8ToWide(AgentSettings.modulePath), startArguments);
+    const std::wstring startName = serviceStartName(account);
+    const UniqueServiceHandle service(CreateServiceW(
+        manager.get(), serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(),
+        /* load order group */ nullptr, /* tag */ nullptr, /* dependencies */ nullptr,
+        startName.c_str(), password.c_str()));
+    if (!service) {
+        const DWORD error = GetLastError();
+        logMessage(systemErrorText(error));
+        return false;
+    }
+    return true;
+}
+
+void registerEventSource(const std::wstring& serviceName) {
+    HKEY opened = nullptr;
+    const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str(),
+                                        0, /* class */ nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_SET_VALUE, /* security */ nullptr, &opened,
+                                        /* disposition */ nullptr);
+    if (status != ERROR_SUCCESS) {
+        logMessage(std::wstring(eventSourceKeyOpenFailedMessage));
+        return;
+    }
+    const UniqueRegistryKey key(opened);
+
+    const std::wstring messageFile = eventMessageFilePath(AgentSettings.modulePath);
+    const DWORD messageFileBytes = static_cast<DWORD>((messageFile.size() + 1) * sizeof(wchar_t));
+    bool written = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(messageFile.c_str()),
+                                  messageFileBytes) == ERROR_SUCCESS;
+    if (written) {
+        const DWORD types = eventTypesSupported;
+        written = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&types), sizeof types) == ERROR_SUCCESS;
+    }
+    if (!written) logMessage(std::wstring(eventMessageFileFailedMessage));
+}
+
+}  // namespace
+
+bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                    const std::wstring& displayName, const std::wstring& account,
+                    const std::wstring& password) {
+    const bool created = createService(serviceName, startArguments, displayName, account, password);
+    registerEventSource(serviceName);
+    return created;
+}

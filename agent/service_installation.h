@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+// Registers the running executable (AgentSettings.modulePath) as an
+// automatically started service of its own process, then its event source
+// in the Application log, attempted whatever became of the service. Failures
+// are reported through logMessage. True when the service was created.
+bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                    const std::wstring& displayName, const std::wstring& account,
+                    const std::wstring& password);

@@ -1,0 +1,45 @@
+#include "service_removal.h"
+
+#include <windows.h>
+
+#include "handle_holders.h"
+#include "message_log.h"
+#include "service_registration.h"
+
+namespace {
+
+bool stopAndDeleteService(const std::wstring& serviceName) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return false;
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
+    if (!service) return false;
+
+    SERVICE_STATUS status = {};
+    // A service that is not running refuses the control; the first query
+    // below then finds it stopped.
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    for (int poll = 0; poll < removalPollLimit; ++poll) {
+        const bool queried = QueryServiceStatus(service.get(), &status) != FALSE;
+        switch (removalPollStep(queried, status.dwCurrentState)) {
+        case RemovalPollStep::deleteService:
+            DeleteService(service.get());
+            return true;
+        case RemovalPollStep::pauseThenPoll:
+            Sleep(removalPollPauseMilliseconds);
+            break;
+        case RemovalPollStep::pollAtOnce:
+            break;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool removeService(const std::wstring& serviceName) {
+    const bool deleted = stopAndDeleteService(serviceName);
+    if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str()) != ERROR_SUCCESS) {
+        logMessage(std::wstring(eventSourceRemovalFailedMessage));
+    }
+    return deleted;
+}

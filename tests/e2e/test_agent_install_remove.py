@@ -1,0 +1,282 @@
+"""INSTALL and REMOVE against Wine's Service Control Manager and registry:
+what the system holds afterwards, what the console shows, and how REMOVE
+waits for a service to stop."""
+import re
+import subprocess
+import time
+
+import pytest
+
+SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
+EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
+PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
+PASSWORD = "S3cret pass!"
+TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
+VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
+QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
+DELETE_CALL = re.compile(r"trace:service:DeleteService ")
+
+
+def console_line(message):
+    """A logged message as a pipe receives it; line ends become CR LF."""
+    return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(message.replace(b"\n", b"\r\n")) + rb"\r\n\Z")
+
+
+def run_agent(wine, agent, *args, password=PASSWORD, env=None):
+    """Runs keldraagent with the password variable set, or absent for None."""
+    run_env = dict(wine.env)
+    run_env.pop(PASSWORD_VARIABLE, None)
+    if password is not None:
+        run_env[PASSWORD_VARIABLE] = password
+    run_env.update(env or {})
+    return subprocess.run(["wine", agent, *args], env=run_env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=120)
+
+
+def reg_values(wine, key):
+    """The values of a registry key as {name: (type, data)}; None when absent."""
+    result = wine.run("reg", "query", key)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        match = VALUE_LINE.match(line)
+        if match:
+            values[match.group(1)] = (match.group(2), match.group(3))
+    return values
+
+
+def service_values(wine, name):
+    return reg_values(wine, SERVICES + "\\" + name)
+
+
+def event_source_values(wine, name):
+    return reg_values(wine, EVENT_SOURCES + "\\" + name)
+
+
+def system_text(wine, fixtures, code):
+    result = wine.run(fixtures / "messageprobe.exe", "system", code)
+    assert result.returncode == 0
+    return result.stdout.rstrip(b"\0")
+
+
+def query_times(trace):
+    return [float(t) for t in QUERY_CALL.findall(trace)]
+
+
+@pytest.fixture(scope="module")
+def agent(wine, dist):
+    wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
+    return wine.place(dist / "keldraagent.exe", "Keldra", "bin", "keldraagent.exe")
+
+
+@pytest.fixture(scope="module")
+def stub(wine, fixtures):
+    return wine.place(fixtures / "stubservice.exe", "KeldraStub", "stubservice.exe")
+
+
+# --- INSTALL -----------------------------------------------------------------
+
+def test_install_registers_an_automatic_own_process_service_and_its_event_source(wine, agent):
+    result = run_agent(wine, agent, "INSTALL", "plain")
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert service_values(wine, "plain") == {
+        "ImagePath": ("REG_SZ", '"C:\\Keldra\\bin\\keldraagent.exe" RUN plain'),
+        "DisplayName": ("REG_SZ", "Keldra - plain"),
+        "ObjectName": ("REG_SZ", ".\\Administrator"),
+        "Start": ("REG_DWORD", "0x2"),
+        "Type": ("REG_DWORD", "0x10"),
+        "ErrorControl": ("REG_DWORD", "0x1"),
+        "PreshutdownTimeout": ("REG_DWORD", "0x2bf20"),  # Wine's own default
+    }
+    assert event_source_values(wine, "plain") == {
+        "EventMessageFile": ("REG_SZ", "C:\\Keldra\\bin\\vossevent.dll"),
+        "TypesSupported": ("REG_DWORD", "0x7"),
+    }
+    # The password reaches the system only through CreateServiceW.
+    assert PASSWORD.encode() not in result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("name, options, display, account", [
+    ("disp1", ["-dFront Desk Agent"], "Front Desk Agent", ".\\Administrator"),
+    # Display names are unique too, as service names are.
+    ("disp2", ["-d", "Back Office Agent"], "Back Office Agent", ".\\Administrator"),
+    ("acct1", ["-u", "svcuser"], "Keldra - acct1", ".\\svcuser"),
+    ("acct2", ["-uCORP\\svcuser"], "Keldra - acct2", "CORP\\svcuser"),
+    ("acct3", ["-u", "svcuser@corp.example"], "Keldra - acct3", ".\\svcuser@corp.example"),
+    ("acct4", ["-u", "first", "-d", "D", "-u", "CORP\\second"], "D", "CORP\\second"),
+    ("acct5", ["-u", ""], "Keldra - acct5", ".\\"),
+])
+def test_install_takes_display_name_and_account_from_the_options(wine, agent, name, options, display,
+                                                                  account):
+    result = run_agent(wine, agent, "INSTALL", name, *options)
+    assert (result.returncode, result.stdout) == (0, b"")
+    values = service_values(wine, name)
+    assert values["DisplayName"] == ("REG_SZ", display)
+    assert values["ObjectName"] == ("REG_SZ", account)
+    assert values["ImagePath"] == ("REG_SZ", '"C:\\Keldra\\bin\\keldraagent.exe" RUN ' + name)
+
+
+def test_a_path_with_blanks_is_registered_in_quotes_and_starts_the_agent(wine, dist, fixtures):
+    spaced = wine.place(dist / "keldraagent.exe", "Program Files", "Keldra Agent", "keldraagent.exe")
+    # Were the path unquoted, this program would be started in the agent's place.
+    wine.place(fixtures / "stubservice.exe", "Program.exe")
+    result = run_agent(wine, spaced, "INSTALL", "spaced")
+    assert (result.returncode, result.stdout) == (0, b"")
+    image_path = service_values(wine, "spaced")["ImagePath"][1]
+    assert image_path == '"C:\\Program Files\\Keldra Agent\\keldraagent.exe" RUN spaced'
+    assert event_source_values(wine, "spaced")["EventMessageFile"] == (
+        "REG_SZ", "C:\\Program Files\\Keldra Agent\\vossevent.dll")
+    started = wine.run(fixtures / "launchprobe.exe", image_path)
+    assert (started.returncode, started.stdout) == (0, b"")
+
+
+def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(wine, agent, fixtures):
+    result = run_agent(wine, agent, "INSTALL", "front desk")
+    assert (result.returncode, result.stdout) == (0, b"")
+    image_path = service_values(wine, "front desk")["ImagePath"][1]
+    assert image_path == '"C:\\Keldra\\bin\\keldraagent.exe" RUN "front desk"'
+    assert event_source_values(wine, "front desk")["TypesSupported"] == ("REG_DWORD", "0x7")
+    # Split into two words, the name would make the agent refuse its command line.
+    started = wine.run(fixtures / "launchprobe.exe", image_path)
+    assert (started.returncode, started.stdout) == (0, b"")
+
+
+def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_the_source(
+        wine, agent, fixtures):
+    assert run_agent(wine, agent, "INSTALL", "existing", "-d", "First").returncode == 0
+    key = EVENT_SOURCES + "\\existing"
+    assert wine.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\old.dll", "/f").returncode == 0
+    assert wine.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
+
+    result = run_agent(wine, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
+    assert result.returncode == 0
+    exists_text = system_text(wine, fixtures, 1073)  # ERROR_SERVICE_EXISTS
+    assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
+    assert console_line(exists_text).match(result.stdout), result.stdout
+    values = service_values(wine, "existing")
+    assert values["DisplayName"] == ("REG_SZ", "First")
+    assert values["ObjectName"] == ("REG_SZ", ".\\Administrator")
+    assert event_source_values(wine, "existing") == {
+        "EventMessageFile": ("REG_SZ", "C:\\Keldra\\bin\\vossevent.dll"),
+        "TypesSupported": ("REG_DWORD", "0x7"),
+    }
+
+
+@pytest.mark.parametrize("name, password", [("nopass1", None), ("nopass2", "")])
+def test_install_without_password_changes_nothing_and_exits_1(wine, agent, name, password):
+    result = run_agent(wine, agent, "INSTALL", name, password=password)
+    assert result.returncode == 1
+    assert console_line(b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment variable is not set."
+                        ).match(result.stdout), result.stdout
+    assert service_values(wine, name) is None
+    assert event_source_values(wine, name) is None
+
+
+# --- REMOVE ------------------------------------------------------------------
+
+def create_stub_service(wine, stub, name, mode, start=True):
+    """A test service with an event source key, running when start is set."""
+    assert wine.run("sc", "create", name, "binpath=", stub + " " + mode).returncode == 0
+    assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
+                    "/t", "REG_DWORD", "/d", "7", "/f").returncode == 0
+    if not start:
+        return
+    assert wine.run("sc", "start", name).returncode == 0
+    deadline = time.monotonic() + 60
+    while b"RUNNING" not in wine.run("sc", "query", name).stdout:
+        assert time.monotonic() < deadline, "the test service did not start"
+        time.sleep(0.2)
+
+
+def remove_traced(wine, agent, name):
+    """REMOVE with the service calls traced; returns (result, trace, seconds)."""
+    started = time.monotonic()
+    result = run_agent(wine, agent, "REMOVE", name, env={"WINEDEBUG": "+service,+timestamp"})
+    return result, result.stderr.decode("latin-1"), time.monotonic() - started
+
+
+def wait_until_gone(wine, name, timeout=30):
+    deadline = time.monotonic() + timeout
+    while service_values(wine, name) is not None and time.monotonic() < deadline:
+        time.sleep(0.2)
+    return service_values(wine, name) is None
+
+
+def test_remove_of_a_stopped_service_deletes_it_at_the_first_poll(wine, agent):
+    assert run_agent(wine, agent, "INSTALL", "stopped").returncode == 0
+    result, trace, _ = remove_traced(wine, agent, "stopped")
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert len(query_times(trace)) == 1
+    assert len(DELETE_CALL.findall(trace)) == 1
+    assert service_values(wine, "stopped") is None
+    assert event_source_values(wine, "stopped") is None
+
+
+def test_remove_stops_a_running_service_then_deletes_it(wine, agent, stub):
+    create_stub_service(wine, stub, "running", "prompt")
+    result, trace, _ = remove_traced(wine, agent, "running")
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert len(DELETE_CALL.findall(trace)) == 1
+    assert 1 <= len(query_times(trace)) <= 5
+    assert wait_until_gone(wine, "running")
+    assert event_source_values(wine, "running") is None
+
+
+def test_remove_waits_a_second_between_polls_until_the_service_has_stopped(wine, agent, stub):
+    create_stub_service(wine, stub, "slowstop", "slow")  # stops 2.5 s after the control
+    result, trace, _ = remove_traced(wine, agent, "slowstop")
+    assert (result.returncode, result.stdout) == (0, b"")
+    times = query_times(trace)
+    assert 2 <= len(times) <= 5, trace
+    assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
+    assert len(DELETE_CALL.findall(trace)) == 1
+    assert wait_until_gone(wine, "slowstop")
+
+
+def test_remove_gives_up_after_five_polls_but_deletes_the_event_source(wine, agent, stub):
+    create_stub_service(wine, stub, "stuck", "stuck")  # stays STOP_PENDING for 30 s
+    result, trace, seconds = remove_traced(wine, agent, "stuck")
+    assert (result.returncode, result.stdout) == (0, b"")
+    times = query_times(trace)
+    assert len(times) == 5, trace
+    assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
+    # The fifth query is followed by its pause too.
+    assert seconds >= 5.0
+    assert DELETE_CALL.findall(trace) == []
+    assert service_values(wine, "stuck") is not None
+    assert b"STOP_PENDING" in wine.run("sc", "query", "stuck").stdout
+    assert event_source_values(wine, "stuck") is None
+
+
+def test_remove_of_a_name_never_installed_reports_only_the_missing_source(wine, agent):
+    result = run_agent(wine, agent, "REMOVE", "neverinstalled")
+    assert result.returncode == 0
+    assert console_line(b"Failed to uninstall source").match(result.stdout), result.stdout
+
+
+def test_remove_deletes_an_event_source_that_has_no_service(wine, agent):
+    assert wine.run("reg", "add", EVENT_SOURCES + "\\orphan", "/f").returncode == 0
+    result = run_agent(wine, agent, "REMOVE", "orphan")
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert event_source_values(wine, "orphan") is None
+
+
+# --- texts: the system's, and the event message library ----------------------
+
+def test_system_error_text_is_the_systems_own_or_a_defined_fallback(wine, fixtures):
+    result = wine.run(fixtures / "messageprobe.exe", "system", "5", "0x20001234", "0xFFFFFFFF")
+    assert result.returncode == 0
+    assert result.stdout.split(b"\0")[:3] == [
+        b"Access denied.\r\n",  # Wine's text for ERROR_ACCESS_DENIED
+        b"Unknown error 536875572 (0x20001234).",
+        b"Unknown error 4294967295 (0xFFFFFFFF).",
+    ]
+
+
+@pytest.mark.parametrize("insertion", ["Worker application restarted.",
+                                       "Kel\u00e9dra %1 \u4e2d 100%", "two\r\nlines"])
+def test_the_message_library_renders_event_0_as_its_insertion_string(wine, dist, fixtures, insertion):
+    library = wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
+    result = wine.run(fixtures / "messageprobe.exe", "library", library, insertion)
+    assert (result.returncode, result.stdout) == (0, insertion.encode("utf-8"))

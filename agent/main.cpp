@@ -5,8 +5,10 @@
 
 #include "agent_settings.h"
 #include "message_log.h"
+#include "service_control.h"
 #include "text_conversion.h"
 #include "version_output.h"
+#include "worker_command_line.h"
 
 namespace {
 
@@ -30,6 +32,20 @@ std::vector<std::string> utf8Arguments(int argc, wchar_t** argv) {
     return arguments;
 }
 
+// The process becomes the service: the dispatcher keeps the main thread
+// until the service has stopped, or fails at once when the process was not
+// started by the Service Control Manager (nothing is said then).
+int runService() {
+    AgentSettings.workerArguments = workerArgumentsFor(GetCurrentProcessId());
+    static wchar_t serviceTableName[] = L"Keldra Agent";
+    const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
+    eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
+    if (eventSourceHandle == nullptr) logMessage(std::wstring(L"failed to register event handle"));
+    // A failed start (RUN from a console) has no one to report to.
+    StartServiceCtrlDispatcherW(serviceTable);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -44,5 +60,6 @@ int wmain(int argc, wchar_t** argv) {
         printUsage();
         return 1;
     }
+    if (AgentSettings.command == L"RUN") return runService();
     return 0;
 }

@@ -6,7 +6,10 @@ import os
 import pathlib
 import re
 import signal
+import subprocess
 import time
+
+from wine_session import SERVICE_TRACE_CHANNELS
 
 STATUS = re.compile(r"^([0-9a-f]{4}):[0-9a-f]{4}:trace:service:SetServiceStatus \S+ 0x10 "
                     r"(\S+) (\S+) (\S+) (\S+) (\S+) (\S+)\r?$", re.M)
@@ -41,20 +44,28 @@ def wine_processes(wine):
     return found
 
 
-def start_ticks(linux_pid):
-    return int(pathlib.Path(f"/proc/{linux_pid}/stat").read_text().rsplit(")", 1)[1].split()[19])
+def restart_service_manager(wine):
+    """One service manager that waits for control handlers as long as
+    Windows does.
 
-
-def ensure_single_service_manager(wine):
-    """wineboot -i leaves two services.exe in a new prefix, each with its own
-    service database; clients reach either, so a service created through one
-    is unknown to the other. Keep the newest only."""
+    wineboot -i leaves two services.exe in a new prefix, each with its own
+    service database, and clients reach either: a service created through
+    one is unknown to the other. And Wine's manager gives a control handler
+    10 s (ServicesPipeTimeout) where Windows gives 30 s, so a handler that
+    waits 9970 ms on the pause token can be cut off on a loaded machine and
+    the next control then fails. So: Windows' 30 s, then a fresh manager
+    with the session's trace channels, its trace appended to the session's."""
+    wine.run("reg", "add", r"HKLM\System\CurrentControlSet\Control", "/v", "ServicesPipeTimeout",
+             "/t", "REG_DWORD", "/d", "30000", "/f")
     managers = [pid for pid, cmdline in wine_processes(wine) if cmdline.endswith("services.exe")]
-    managers.sort(key=start_ticks)
-    for pid in managers[:-1]:
+    for pid in managers:
         os.kill(pid, signal.SIGKILL)
-    if len(managers) > 1:
-        time.sleep(1)
+    deadline = time.monotonic() + 10
+    while any(pathlib.Path(f"/proc/{pid}").exists() for pid in managers) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    with open(wine.trace_path, "ab") as trace:
+        subprocess.run(["wineboot"], env=dict(wine.env, WINEDEBUG=SERVICE_TRACE_CHANNELS), check=True,
+                       timeout=120, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
 
 
 class AgentService:
@@ -111,13 +122,7 @@ class AgentService:
         assert code == 0, output
 
     def start(self):
-        # Right after a services.exe has gone the database may still be
-        # locked for a moment (1055).
-        for _ in range(20):
-            code, output = self.scm("start", self.name)
-            if "error=1055" not in output:
-                break
-            time.sleep(0.5)
+        code, output = self.scm("start", self.name)
         assert code == 0, output
 
     def control(self, code):

@@ -10,7 +10,7 @@ import time
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           ensure_single_service_manager, probe, wait_until_gone, wine_processes)
+                           restart_service_manager, probe, wait_until_gone, wine_processes)
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
 TEN_MB = 10 * 1024 * 1024
@@ -18,7 +18,7 @@ TEN_MB = 10 * 1024 * 1024
 
 @pytest.fixture(scope="module")
 def services(wine, fixtures, dist):
-    ensure_single_service_manager(wine)
+    restart_service_manager(wine)
     made = {
         # A directory with a blank, and a program planted where an unquoted
         # worker path would find it first.

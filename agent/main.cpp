@@ -6,11 +6,13 @@
 
 #include "agent_settings.h"
 #include "message_log.h"
+#include "service_control.h"
 #include "service_installation.h"
 #include "service_registration.h"
 #include "service_removal.h"
 #include "text_conversion.h"
 #include "version_output.h"
+#include "worker_command_line.h"
 
 namespace {
 
@@ -69,6 +71,20 @@ int runInstall() {
     return 0;
 }
 
+// The process becomes the service: the dispatcher keeps the main thread
+// until the service has stopped, or fails at once when the process was not
+// started by the Service Control Manager (nothing is said then).
+int runService() {
+    AgentSettings.workerArguments = workerArgumentsFor(GetCurrentProcessId());
+    static wchar_t serviceTableName[] = L"Keldra Agent";
+    const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
+    eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
+    if (eventSourceHandle == nullptr) logMessage(std::wstring(L"failed to register event handle"));
+    // A failed start (RUN from a console) has no one to report to.
+    StartServiceCtrlDispatcherW(serviceTable);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -88,5 +104,6 @@ int wmain(int argc, wchar_t** argv) {
         removeService(AgentSettings.serviceName);
         return 0;
     }
+    if (AgentSettings.command == L"RUN") return runService();
     return 0;
 }

@@ -1,0 +1,111 @@
+#include "service_control.h"
+
+#include <process.h>
+
+#include "agent_settings.h"
+#include "message_log.h"
+#include "service_status_table.h"
+#include "worker_supervision.h"
+
+ServiceRuntimeRecord ServiceRuntime;
+
+namespace {
+
+// Pause and stop take the token and continue gives it back, so a second
+// pause, or a stop while paused, waits this long for it and then goes on.
+constexpr DWORD pauseTokenWaitMs = 9970;
+// Long enough for a launch under way to finish; the supervision thread's
+// other waits all end as soon as supervision is stopped.
+constexpr DWORD supervisionEndWaitMs = 5000;
+
+ServiceStatusValues currentStatus() {
+    const SERVICE_STATUS& record = ServiceRuntime.statusRecord;
+    return {record.dwCurrentState, record.dwCheckPoint, record.dwWaitHint};
+}
+
+void reportStatus(const ServiceStatusValues& values) {
+    SERVICE_STATUS& record = ServiceRuntime.statusRecord;
+    record.dwServiceType = ownProcessServiceType;
+    record.dwControlsAccepted = acceptedServiceControls;
+    record.dwWin32ExitCode = NO_ERROR;
+    record.dwServiceSpecificExitCode = 0;
+    record.dwCurrentState = values.currentState;
+    record.dwCheckPoint = values.checkPoint;
+    record.dwWaitHint = values.waitHint;
+    SetServiceStatus(ServiceRuntime.statusHandle, &record);
+}
+
+}  // namespace
+
+bool startSupervision() {
+    ServiceRuntime.pauseSemaphore = CreateSemaphoreW(nullptr, /* initial */ 1, /* maximum */ 1, nullptr);
+    SupervisionState.firstLaunchDone = false;
+    ServiceRuntime.supervisorThread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, superviseWorker, nullptr, 0, nullptr));
+    if (ServiceRuntime.supervisorThread == nullptr) return false;
+    // Progress reports only when messages reach the event log: without a
+    // source the manager sees just the start and the outcome.
+    while (!SupervisionState.firstLaunchDone) {
+        if (eventSourceHandle != nullptr) reportStatus(startProgressStatus(currentStatus()));
+        Sleep(1000);
+    }
+    return ServiceRuntime.supervisorThread != nullptr;
+}
+
+bool pauseSupervision() {
+    WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
+    holdSupervision(/* for good */ false);
+    return true;
+}
+
+bool continueSupervision() {
+    ReleaseSemaphore(ServiceRuntime.pauseSemaphore, 1, nullptr);
+    releaseSupervision();
+    return true;
+}
+
+bool stopSupervision() {
+    WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
+    holdSupervision(/* for good */ true);
+    // Once the thread has returned, no worker it was creating can escape its
+    // job when the process ends.
+    if (ServiceRuntime.supervisorThread != nullptr) {
+        WaitForSingleObject(ServiceRuntime.supervisorThread, supervisionEndWaitMs);
+        CloseHandle(ServiceRuntime.supervisorThread);
+        ServiceRuntime.supervisorThread = nullptr;
+    }
+    return true;
+}
+
+void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
+    // The manager passes the name it started the service under.
+    if (argumentCount > 0 && arguments != nullptr && arguments[0] != nullptr) {
+        AgentSettings.serviceName = arguments[0];
+    }
+    ServiceRuntime.statusHandle =
+        RegisterServiceCtrlHandlerW(AgentSettings.serviceName.c_str(), serviceControlHandler);
+    if (ServiceRuntime.statusHandle == nullptr) return;
+    reportStatus(startPendingStatus());
+    const bool supervising = startSupervision();
+    reportStatus(startOutcomeStatus(currentStatus(), supervising));
+}
+
+void WINAPI serviceControlHandler(DWORD control) {
+    switch (actionForControl(control)) {
+    case ServiceControlAction::stop:
+        reportStatus(stopPendingStatus(currentStatus()));
+        stopSupervision();
+        reportStatus(stoppedStatus(currentStatus()));
+        break;
+    case ServiceControlAction::pause:
+        pauseSupervision();
+        reportStatus(pausedStatus(currentStatus()));
+        break;
+    case ServiceControlAction::resume:
+        continueSupervision();
+        reportStatus(continuedStatus(currentStatus()));
+        break;
+    case ServiceControlAction::none:
+        break;
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+
+// The service as the Service Control Manager sees it. statusRecord is the
+// one record that every report sends; serviceMain writes it while the start
+// is pending, the control handler afterwards (the manager sends no control
+// to a service whose start is pending, so the two never overlap).
+struct ServiceRuntimeRecord {
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    SERVICE_STATUS statusRecord = {};
+    HANDLE pauseSemaphore = nullptr;
+    HANDLE supervisorThread = nullptr;  // null after a stop
+};
+
+extern ServiceRuntimeRecord ServiceRuntime;
+
+void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments);
+void WINAPI serviceControlHandler(DWORD control);
+
+bool startSupervision();
+bool pauseSupervision();
+bool continueSupervision();
+bool stopSupervision();

@@ -1,0 +1,39 @@
+#include "service_status_table.h"
+
+ServiceControlAction actionForControl(std::uint32_t controlCode) {
+    switch (controlCode) {
+    case 1: return ServiceControlAction::stop;
+    case 2: return ServiceControlAction::pause;
+    case 3: return ServiceControlAction::resume;
+    default: return ServiceControlAction::none;
+    }
+}
+
+ServiceStatusValues startPendingStatus() {
+    return {ServiceStates::startPending, 0, 15000};
+}
+
+ServiceStatusValues startProgressStatus(ServiceStatusValues current) {
+    return {ServiceStates::startPending, current.checkPoint + 1, current.waitHint + 1000};
+}
+
+ServiceStatusValues startOutcomeStatus(ServiceStatusValues current, bool supervising) {
+    if (!supervising) return {ServiceStates::stopped, current.checkPoint, current.waitHint};
+    return {ServiceStates::running, current.checkPoint, 1000};
+}
+
+ServiceStatusValues stopPendingStatus(ServiceStatusValues current) {
+    return {ServiceStates::stopPending, current.checkPoint + 1, current.waitHint};
+}
+
+ServiceStatusValues stoppedStatus(ServiceStatusValues current) {
+    return {ServiceStates::stopped, 0, current.waitHint};
+}
+
+ServiceStatusValues pausedStatus(ServiceStatusValues current) {
+    return {ServiceStates::paused, current.checkPoint, current.waitHint};
+}
+
+ServiceStatusValues continuedStatus(ServiceStatusValues current) {
+    return {ServiceStates::running, current.checkPoint, current.waitHint};
+}

@@ -1,0 +1,43 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+// Shared by the supervision thread and the service control handler.
+//
+// Pause and stop are cooperative: the handler never suspends the supervision
+// thread (a thread stopped at an arbitrary point may hold the heap's or the
+// event log's lock for good); it sets a hold under `lock`, ends the running
+// worker's job, and the thread sees the hold at its next step. The worker's
+// handles are read, stored, used and cleared only under `lock`, so the
+// handler never meets a closed handle or a worker that is half launched.
+struct SupervisionStateRecord {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE holdChanged = CONDITION_VARIABLE_INIT;
+    HANDLE workerProcess = nullptr;  // null whenever no worker runs
+    HANDLE workerJob = nullptr;      // the job holding that worker and all it starts
+    bool paused = false;
+    bool stopped = false;
+    // Polled by the start-up reports on another thread.
+    std::atomic<bool> firstLaunchDone{false};
+    // Written and read by the supervision thread alone.
+    bool supervisionEnded = false;
+};
+
+extern SupervisionStateRecord SupervisionState;
+
+// The supervision thread's routine (_beginthreadex form); always returns 0.
+unsigned __stdcall superviseWorker(void* unused);
+// One launch of the worker and the wait for its end.
+void runWorkerOnce();
+// Starts the worker from its command line; returns its process handle (also
+// stored in SupervisionState.workerProcess), or null when no worker runs.
+HANDLE launchWorker(const std::wstring& commandLine);
+
+// For the control handler. holdSupervision ends the running worker (and
+// everything in its job) with exit code 0 and lets no worker start until
+// releaseSupervision; with forGood set, supervision never resumes and the
+// thread returns. One release undoes any number of holds.
+void holdSupervision(bool forGood);
+void releaseSupervision();

@@ -1,0 +1,66 @@
+#include "service_status_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <tuple>
+
+namespace {
+
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> values(const ServiceStatusValues& status) {
+    return std::make_tuple(status.currentState, status.checkPoint, status.waitHint);
+}
+
+TEST(ServiceControls, OnlyStopPauseAndContinueAreActedOn) {
+    const struct {
+        std::uint32_t code;
+        ServiceControlAction action;
+    } cases[] = {
+        {1, ServiceControlAction::stop},   {2, ServiceControlAction::pause}, {3, ServiceControlAction::resume},
+        {0, ServiceControlAction::none},   {4, ServiceControlAction::none},  {5, ServiceControlAction::none},
+        {6, ServiceControlAction::none},   {15, ServiceControlAction::none}, {128, ServiceControlAction::none},
+        {255, ServiceControlAction::none}, {0xFFFFFFFFu, ServiceControlAction::none},
+    };
+    for (const auto& c : cases) EXPECT_EQ(actionForControl(c.code), c.action) << c.code;
+}
+
+TEST(ServiceStartUp, ProgressRaisesCheckPointByOneAndWaitHintBy1000) {
+    ServiceStatusValues status = startPendingStatus();
+    EXPECT_EQ(values(status), std::make_tuple(2u, 0u, 15000u));
+    status = startProgressStatus(status);
+    EXPECT_EQ(values(status), std::make_tuple(2u, 1u, 16000u));
+    status = startProgressStatus(status);
+    EXPECT_EQ(values(status), std::make_tuple(2u, 2u, 17000u));
+    // Running keeps the check point and resets the wait hint.
+    EXPECT_EQ(values(startOutcomeStatus(status, true)), std::make_tuple(4u, 2u, 1000u));
+    // Without supervision the service is stopped, the rest unchanged.
+    EXPECT_EQ(values(startOutcomeStatus(status, false)), std::make_tuple(1u, 2u, 17000u));
+    EXPECT_EQ(values(startOutcomeStatus(startPendingStatus(), true)), std::make_tuple(4u, 0u, 1000u));
+}
+
+TEST(ServiceControlReports, FollowTheStateTableFromRunningAndPaused) {
+    const ServiceStatusValues running = {ServiceStates::running, 3, 1000};
+    const ServiceStatusValues paused = {ServiceStates::paused, 3, 1000};
+    for (const ServiceStatusValues& from : {running, paused}) {
+        const ServiceStatusValues stopping = stopPendingStatus(from);
+        EXPECT_EQ(values(stopping), std::make_tuple(3u, 4u, 1000u));
+        EXPECT_EQ(values(stoppedStatus(stopping)), std::make_tuple(1u, 0u, 1000u));
+        EXPECT_EQ(values(pausedStatus(from)), std::make_tuple(7u, 3u, 1000u));
+        EXPECT_EQ(values(continuedStatus(from)), std::make_tuple(4u, 3u, 1000u));
+    }
+}
+
+TEST(ServiceControlReports, WaitHintIsNeverChangedByAControl) {
+    const ServiceStatusValues odd = {ServiceStates::running, 9, 1234};
+    EXPECT_EQ(stopPendingStatus(odd).waitHint, 1234u);
+    EXPECT_EQ(stoppedStatus(odd).waitHint, 1234u);
+    EXPECT_EQ(pausedStatus(odd).waitHint, 1234u);
+    EXPECT_EQ(continuedStatus(odd).waitHint, 1234u);
+}
+
+TEST(ServiceStatusConstants, AreTheSystemsValues) {
+    EXPECT_EQ(ownProcessServiceType, 0x10u);
+    EXPECT_EQ(acceptedServiceControls, 3u);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "worker_command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CommandLineCase {
+    const char* modulePath;
+    const char* arguments;
+    const char* expected;
+};
+
+class WorkerCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(WorkerCommandLine, QuotesTheWorkerPathAndKeepsTheArguments) {
+    const CommandLineCase& c = GetParam();
+    EXPECT_EQ(workerCommandLine(c.modulePath, c.arguments), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WorkerCommandLine,
+    ::testing::Values(
+        CommandLineCase{R"(C:\Agent\bin\keldraagent.exe)", "DEBUG --pid 4242",
+                        R"("C:\Agent\bin\keldraworker.exe" DEBUG --pid 4242)"},
+        // A blank in the directory stays inside the quotes.
+        CommandLineCase{R"(C:\Program Files\Keldra\keldraagent.exe)", "DEBUG --pid 7",
+                        R"("C:\Program Files\Keldra\keldraworker.exe" DEBUG --pid 7)"},
+        // Either separator counts; the last one ends the directory.
+        CommandLineCase{R"(C:\a/b\c/keldraagent.exe)", "x", R"("C:\a/b\c\keldraworker.exe" x)"},
+        CommandLineCase{R"(C:\keldraagent.exe)", "x", R"("C:\keldraworker.exe" x)"},
+        // Without a separator the path serves whole as the directory.
+        CommandLineCase{"keldraagent.exe", "x", R"("keldraagent.exe\keldraworker.exe" x)"},
+        CommandLineCase{"", "x", R"("\keldraworker.exe" x)"},
+        // Empty arguments leave the space after the program.
+        CommandLineCase{R"(D:\k\keldraagent.exe)", "", R"("D:\k\keldraworker.exe" )"},
+        // UTF-8 passes through untouched.
+        CommandLineCase{"C:\\K\xc3\xa9ldra\\keldraagent.exe", "a  b", "\"C:\\K\xc3\xa9ldra\\keldraworker.exe\" a  b"}));
+
+TEST(WorkerDirectory, EndsBeforeTheLastSeparator) {
+    EXPECT_EQ(workerDirectory(R"(C:\Agent\bin\keldraagent.exe)"), R"(C:\Agent\bin)");
+    EXPECT_EQ(workerDirectory("/opt/agent/keldraagent.exe"), "/opt/agent");
+    EXPECT_EQ(workerDirectory(R"(C:\Agent\)"), R"(C:\Agent)");
+    EXPECT_EQ(workerDirectory("keldraagent.exe"), "keldraagent.exe");
+}
+
+TEST(WorkerArguments, CarryTheWholeProcessIdentifier) {
+    EXPECT_EQ(workerArgumentsFor(0), "DEBUG --pid 0");
+    EXPECT_EQ(workerArgumentsFor(4242), "DEBUG --pid 4242");
+    EXPECT_EQ(workerArgumentsFor(999999999), "DEBUG --pid 999999999");
+    // Ten digits do not fit a ten-character buffer; the text stays whole.
+    EXPECT_EQ(workerArgumentsFor(4294967295u), "DEBUG --pid 4294967295");
+}
+
+}  // namespace

@@ -14,24 +14,13 @@ keldra_processes() {
 }
 worker_record() { sed 's/^/  /' "$drive_c/Keldra/keldraworker.record" 2>/dev/null; }
 
-# wineboot -i leaves two services.exe in a new prefix, each with a service
-# database of its own, and Wine gives a control handler 10 s where Windows
-# gives 30 (a stop while paused takes about ten). Windows' limit, then one
-# fresh service manager.
-wine reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_DWORD /d 30000 /f >/dev/null 2>&1
-for p in $(pgrep -f 'services\.exe' || true); do
-  tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && kill -9 "$p"
-done
-sleep 1
-wineboot >/dev/null 2>&1
-
 # A stand-in worker: the first one runs three seconds and ends, the next
 # ones run until they are ended. It records each launch and its arguments.
 cp "$fixtures/keldraworker.exe" "$drive_c/Keldra/"
 printf 'exit=0 run_ms=3000\nexit=0 run_ms=-1\n' > "$drive_c/Keldra/keldraworker.behaviour"
 
-show "register the service KeldraDemo (command line: $agent RUN KeldraDemo)"
-scm create KeldraDemo "$agent RUN KeldraDemo"; exit_code $?
+show "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=... keldraagent.exe INSTALL KeldraDemo"
+KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=demo-secret wine "$agent" INSTALL KeldraDemo; exit_code $?
 
 show "start it; the service reports running once the worker is launched"
 scm start KeldraDemo >/dev/null
@@ -59,5 +48,6 @@ scm control KeldraDemo 1
 sleep 2
 keldra_processes
 
-show "delete the service"
-scm delete KeldraDemo; exit_code $?
+show "keldraagent.exe REMOVE KeldraDemo"
+wine "$agent" REMOVE KeldraDemo; exit_code $?
+scm query KeldraDemo >/dev/null 2>&1 || echo "(the service is gone)"

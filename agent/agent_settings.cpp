@@ -27,6 +27,12 @@ void applyOption(char selector, const std::string& value) {
 
 }  // namespace
 
+std::string moduleDirectory(const std::string& modulePath) {
+    const std::string::size_type separator = modulePath.find_last_of("\\/");
+    if (separator == std::string::npos) return modulePath;
+    return modulePath.substr(0, separator);
+}
+
 bool isUsableServiceName(const std::wstring& name) {
     // An empty name would address the Application log's own key, and a
     // separator would reach into other keys below it.

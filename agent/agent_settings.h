@@ -27,5 +27,9 @@ ParseOutcome parseArguments(int argc, const char* const* argv);
 // Help and version print their text and end the process with exit code 0.
 bool parseCommandLine(int argc, const char* const* argv);
 
+// The executable's directory: the path up to its last '\' or '/'. A path
+// without either (or an empty one) is used whole.
+std::string moduleDirectory(const std::string& modulePath);
+
 // A name the system can use for a service and for its event source key.
 bool isUsableServiceName(const std::wstring& name);

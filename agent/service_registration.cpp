@@ -1,5 +1,6 @@
 #include "service_registration.h"
 
+#include "agent_settings.h"
 #include "text_conversion.h"
 
 namespace {
@@ -53,10 +54,7 @@ std::wstring eventSourceKeyPath(const std::wstring& serviceName) {
 }
 
 std::wstring eventMessageFilePath(const std::string& modulePath) {
-    const std::string::size_type separator = modulePath.find_last_of("/\\");
-    const std::string directory =
-        separator == std::string::npos ? modulePath : modulePath.substr(0, separator);
-    return utf8ToWide(directory + "\\vossevent.dll");
+    return utf8ToWide(moduleDirectory(modulePath) + "\\vossevent.dll");
 }
 
 RemovalPollStep removalPollStep(bool statusQueried, unsigned long currentState) {

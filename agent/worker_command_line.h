@@ -6,10 +6,6 @@
 // the same argument text; both are built here, apart from the Windows calls
 // that use them.
 
-// The executable's directory: the path up to its last '\' or '/'. A path
-// without either (or an empty one) is used whole.
-std::string workerDirectory(const std::string& modulePath);
-
 // "<directory>\keldraworker.exe" in double quotes, one space, then the
 // arguments unchanged. Without the quotes a directory holding a blank would
 // make CreateProcessW try "C:\Program.exe" and the like first, in a process

@@ -1,4 +1,5 @@
 #include "worker_command_line.h"
+#include "agent_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -37,10 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"C:\\K\xc3\xa9ldra\\keldraagent.exe", "a  b", "\"C:\\K\xc3\xa9ldra\\keldraworker.exe\" a  b"}));
 
 TEST(WorkerDirectory, EndsBeforeTheLastSeparator) {
-    EXPECT_EQ(workerDirectory(R"(C:\Agent\bin\keldraagent.exe)"), R"(C:\Agent\bin)");
-    EXPECT_EQ(workerDirectory("/opt/agent/keldraagent.exe"), "/opt/agent");
-    EXPECT_EQ(workerDirectory(R"(C:\Agent\)"), R"(C:\Agent)");
-    EXPECT_EQ(workerDirectory("keldraagent.exe"), "keldraagent.exe");
+    EXPECT_EQ(moduleDirectory(R"(C:\Agent\bin\keldraagent.exe)"), R"(C:\Agent\bin)");
+    EXPECT_EQ(moduleDirectory("/opt/agent/keldraagent.exe"), "/opt/agent");
+    EXPECT_EQ(moduleDirectory(R"(C:\Agent\)"), R"(C:\Agent)");
+    EXPECT_EQ(moduleDirectory("keldraagent.exe"), "keldraagent.exe");
 }
 
 TEST(WorkerArguments, CarryTheWholeProcessIdentifier) {

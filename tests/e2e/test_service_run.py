@@ -3,6 +3,7 @@ the event-log messages and the worker's life, checked in order.
 
 Several services run at once, one per concern, so that their waits overlap."""
 import os
+import select
 import signal
 import subprocess
 import time
@@ -114,12 +115,19 @@ def test_pause_ends_the_worker_and_continue_restarts_it_a_second_later(services,
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     check_point = service.statuses(pid)[-1][4]
     watcher = subprocess.Popen(["wine", str(fixtures / "processprobe.exe"), "wait", str(worker), "60000"],
-                               env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-    time.sleep(1.5)  # the watcher holds the worker's handle before the pause
+                               env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    # The watcher must hold the worker's handle before the pause; on a loaded
+    # machine starting it can take seconds.
+    ready, _, _ = select.select([watcher.stdout], [], [], 60)
+    first = watcher.stdout.readline().decode().split() if ready else []
+    if first != ["waiting"]:
+        watcher.kill()
+        raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")
     mark = wine.trace_mark()
     exit_code, status, _ = service.control(2)
     assert (exit_code, status["state"]) == (0, PAUSED)
-    assert watcher.communicate(timeout=60)[0].decode().split() == ["waiting", "exit=0"]
+    assert watcher.communicate(timeout=60)[0].decode().split() == ["exit=0"]
     time.sleep(3)
     assert service.statuses(pid, mark) == [(PAUSED, 3, 0, 0, check_point, 1000)]
     assert service.events(pid, mark) == []

@@ -25,11 +25,32 @@ bool isPlainLogFile(HANDLE file) {
 // when other launcher processes write to it at the same time; full sharing
 // lets them, and readers, open it meanwhile.
 UniqueHandle openLogFile(const std::wstring& path) {
-    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+    // Read access only because Windows locks a byte range only for a handle
+    // that may read or write data; the writes stay appends.
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (file && !isPlainLogFile(file.get())) file.reset();
     return file;
+}
+
+// Appends are atomic on Windows, but Wine writes an append at the end of the
+// file as it last saw it, so two launchers logging at once can overwrite each
+// other's line. Writers take a lock on one byte far beyond any real end of
+// the file: it orders them without keeping anybody from reading the log. A
+// lock that another program holds on to is waited for only so long; the line
+// is written all the same.
+constexpr DWORD writerLockOffsetHigh = 0x7FFFFFFF;
+constexpr ULONGLONG writerLockWaitMs = 5000;
+
+bool takeWriterLock(HANDLE file, OVERLAPPED& range) {
+    range.OffsetHigh = writerLockOffsetHigh;
+    const ULONGLONG deadline = GetTickCount64() + writerLockWaitMs;
+    while (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(5);
+    }
+    return true;
 }
 
 }  // namespace
@@ -44,6 +65,9 @@ void writeLog(const std::wstring& message) {
     // through the locale and, at the first character it cannot convert,
     // silently fails every later write.
     const std::string line = logLine(localTimeAt(std::time(nullptr)), message);
+    OVERLAPPED range{};
+    const bool locked = takeWriterLock(file.get(), range);
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (locked) UnlockFileEx(file.get(), 0, 1, 0, &range);
 }

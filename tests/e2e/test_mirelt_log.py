@@ -41,17 +41,19 @@ def test_without_its_temporary_directory_each_message_goes_to_standard_error(lau
 
 
 def test_launchers_running_at_once_all_append_whole_lines(launcher):
-    count = 8
+    count = 12
     runs = []
     for index in range(count):
         package = launcher.root / "stage" / ("missing-%d.exe" % index)
         options = launcher.file("stage/options-%d.txt" % index)
         runs.append(launcher.spawn(launcher.win(package), "exe", "/run=%d" % index, launcher.win(options)))
+    errors = b""
     for run in runs:
-        run.communicate(timeout=300)
-        assert run.returncode == 0
+        _, run_errors = run.communicate(timeout=300)
+        errors += run_errors
+        assert run.returncode == 0, run_errors[-2000:]
     messages = log_messages(launcher.log_path.read_bytes())
-    assert len(messages) == 3 * count
+    assert len(messages) == 3 * count, (messages, errors[-3000:])
     for index in range(count):
         path = launcher.win(launcher.root / "stage" / ("missing-%d.exe" % index)).encode()
         mine = [m for m in messages if path in m]

@@ -61,7 +61,7 @@ std::wstring readEnvironmentVariable(const std::string& name) {
 int runInstall() {
     std::wstring password = readEnvironmentVariable("KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD");
     if (password.empty()) {
-        logMessage(std::wstring(missingPasswordMessage));
+        logMessage(missingPasswordMessage);
         return 1;
     }
     const std::wstring startArguments = serviceStartArguments(AgentSettings.serviceName);
@@ -79,7 +79,7 @@ int runService() {
     static wchar_t serviceTableName[] = L"Keldra Agent";
     const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
     eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
-    if (eventSourceHandle == nullptr) logMessage(std::wstring(L"failed to register event handle"));
+    if (eventSourceHandle == nullptr) logMessage(L"failed to register event handle");
     // A failed start (RUN from a console) has no one to report to.
     StartServiceCtrlDispatcherW(serviceTable);
     return 0;
@@ -95,7 +95,7 @@ int wmain(int argc, wchar_t** argv) {
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
 
     if (!parseCommandLine(static_cast<int>(pointers.size()), pointers.data())) {
-        logMessage(std::wstring(L"Invalid argument provided."));
+        logMessage(L"Invalid argument provided.");
         printUsage();
         return 1;
     }

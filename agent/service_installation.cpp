@@ -42,7 +42,7 @@ void registerEventSource(const std::wstring& serviceName) {
                                         KEY_SET_VALUE, /* security */ nullptr, &opened,
                                         /* disposition */ nullptr);
     if (status != ERROR_SUCCESS) {
-        logMessage(std::wstring(eventSourceKeyOpenFailedMessage));
+        logMessage(eventSourceKeyOpenFailedMessage);
         return;
     }
     const UniqueRegistryKey key(opened);
@@ -57,7 +57,7 @@ void registerEventSource(const std::wstring& serviceName) {
         written = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
                                  reinterpret_cast<const BYTE*>(&types), sizeof types) == ERROR_SUCCESS;
     }
-    if (!written) logMessage(std::wstring(eventMessageFileFailedMessage));
+    if (!written) logMessage(eventMessageFileFailedMessage);
 }
 
 }  // namespace

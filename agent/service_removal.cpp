@@ -39,7 +39,7 @@ bool stopAndDeleteService(const std::wstring& serviceName) {
 bool removeService(const std::wstring& serviceName) {
     const bool deleted = stopAndDeleteService(serviceName);
     if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str()) != ERROR_SUCCESS) {
-        logMessage(std::wstring(eventSourceRemovalFailedMessage));
+        logMessage(eventSourceRemovalFailedMessage);
     }
     return deleted;
 }

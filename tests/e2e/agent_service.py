@@ -45,16 +45,15 @@ def wine_processes(wine):
 
 
 def restart_service_manager(wine):
-    """One service manager that waits for control handlers as long as
-    Windows does.
+    """A service manager that waits for control handlers as long as Windows
+    does.
 
-    wineboot -i leaves two services.exe in a new prefix, each with its own
-    service database, and clients reach either: a service created through
-    one is unknown to the other. And Wine's manager gives a control handler
-    10 s (ServicesPipeTimeout) where Windows gives 30 s, so a handler that
-    waits 9970 ms on the pause token can be cut off on a loaded machine and
-    the next control then fails. So: Windows' 30 s, then a fresh manager
-    with the session's trace channels, its trace appended to the session's."""
+    Wine's manager gives a control handler 10 s (ServicesPipeTimeout) where
+    Windows gives 30 s, so a handler that waits 9970 ms on the pause token
+    can be cut off on a loaded machine and the next control then fails. The
+    manager reads the value when it starts: so Windows' 30 s, then a fresh
+    manager (any that runs is ended first, so there is only ever one) with
+    the session's trace channels, its trace appended to the session's."""
     wine.run("reg", "add", r"HKLM\System\CurrentControlSet\Control", "/v", "ServicesPipeTimeout",
              "/t", "REG_DWORD", "/d", "30000", "/f")
     managers = [pid for pid, cmdline in wine_processes(wine) if cmdline.endswith("services.exe")]

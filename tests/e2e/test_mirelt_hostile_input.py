@@ -99,6 +99,10 @@ def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_g
     ("xdrive", "X:\\sub\\.."),
     ("xdrive", "\\\\?\\X:\\"),
     ("xdrive", "\\\\.\\X:\\."),
+    # Relative to the current directory, which is X:\.
+    ("xdrive", "."),
+    ("xdrive", "sub\\.."),
+    ("xdrive", "\\"),
     ("share", SHARE),
     ("share", SHARE + "\\"),
     ("share", "\\\\?\\UNC\\keldrasrv\\share\\"),
@@ -112,7 +116,8 @@ def test_the_root_of_a_drive_or_share_is_never_removed(launcher, spare_roots, ro
         args = [written, "exe", "", launcher.win(other)]
     else:
         args = [launcher.win(other), "exe", "", written]
-    result = launcher.run(*args)
+    relative = not written.startswith(("\\\\", "X:", "x:"))
+    result = launcher.run(*args, cwd=spare_roots["xdrive"] if relative else launcher.root)
     assert (result.returncode, result.stderr) == (0, b""), show(result)
     assert all(intact(directory) for directory in spare_roots.values()), (written, launcher.log())
     expected = (b"Failed to remove package file: " if role == "package" else

@@ -5,12 +5,16 @@
 
 namespace {
 
+// A line end that is CR LF already (the system's error texts end in one)
+// stays as it is; only a bare LF gets its CR.
 std::wstring withWindowsLineEnds(const std::wstring& text) {
     std::wstring converted;
     converted.reserve(text.size() + 16);
+    wchar_t previous = L'\0';
     for (wchar_t c : text) {
-        if (c == L'\n') converted += L'\r';
+        if (c == L'\n' && previous != L'\r') converted += L'\r';
         converted += c;
+        previous = c;
     }
     return converted;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "agent_settings.h"
 #include "handle_holders.h"
 #include "message_log.h"
@@ -11,19 +13,81 @@
 
 namespace {
 
-bool createService(const std::wstring& serviceName, const std::wstring& startArguments,
+// A registry value as text, empty when the value is absent; false when it is
+// there but holds no text or cannot be read.
+bool readTextValue(HKEY key, const wchar_t* name, std::wstring& text) {
+    text.clear();
+    DWORD type = 0;
+    DWORD size = 0;
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
+    text.assign(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    text.resize(size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return true;
+}
+
+// The command line registered for a service; false when it cannot be read.
+bool readServiceCommandLine(SC_HANDLE service, std::wstring& commandLine) {
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return false;
+    std::vector<unsigned char> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service, config, needed, &needed)) return false;
+    commandLine = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
+    return true;
+}
+
+}  // namespace
+
+Ownership serviceOwnership(SC_HANDLE manager, const std::wstring& serviceName) {
+    const UniqueServiceHandle service(OpenServiceW(manager, serviceName.c_str(), SERVICE_QUERY_CONFIG));
+    if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? Ownership::absent : Ownership::foreign;
+    // What cannot be read cannot be shown to be ours.
+    std::wstring commandLine;
+    if (!readServiceCommandLine(service.get(), commandLine)) return Ownership::foreign;
+    return isAgentServiceCommandLine(commandLine) ? Ownership::ours : Ownership::foreign;
+}
+
+Ownership eventSourceOwnership(const std::wstring& serviceName) {
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str(), 0,
+                                      KEY_QUERY_VALUE, &opened);
+    if (status == ERROR_FILE_NOT_FOUND) return Ownership::absent;
+    if (status != ERROR_SUCCESS) return Ownership::foreign;
+    const UniqueRegistryKey key(opened);
+    std::wstring messageFile;
+    if (!readTextValue(key.get(), L"EventMessageFile", messageFile)) return Ownership::foreign;
+    return isAgentEventMessageFile(messageFile) ? Ownership::ours : Ownership::foreign;
+}
+
+namespace {
+
+// Nothing that belongs to another program is changed: a foreign service or
+// event source under the name keeps both as they are.
+bool nameIsFree(SC_HANDLE manager, const std::wstring& serviceName) {
+    const bool serviceForeign = manager != nullptr && serviceOwnership(manager, serviceName) == Ownership::foreign;
+    const bool sourceForeign = eventSourceOwnership(serviceName) == Ownership::foreign;
+    if (serviceForeign) logMessage(foreignServiceMessage);
+    if (sourceForeign) logMessage(foreignEventSourceMessage);
+    return !serviceForeign && !sourceForeign;
+}
+
+bool createService(SC_HANDLE manager, const std::wstring& serviceName, const std::wstring& commandLine,
                    const std::wstring& displayName, const std::wstring& account,
                    const std::wstring& password) {
-    // Without administrator rights this fails; the event source step that
-    // follows reports the lack of rights.
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return false;
-
-    const std::wstring commandLine =
-        serviceCommandLine(utf8ToWide(AgentSettings.modulePath), startArguments);
+    // Without administrator rights the manager cannot be opened; the event
+    // source step that follows reports the lack of rights.
+    if (manager == nullptr) return false;
     const std::wstring startName = serviceStartName(account);
     const UniqueServiceHandle service(CreateServiceW(
-        manager.get(), serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
+        manager, serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(),
         /* load order group */ nullptr, /* tag */ nullptr, /* dependencies */ nullptr,
         startName.c_str(), password.c_str()));
@@ -32,6 +96,7 @@ bool createService(const std::wstring& serviceName, const std::wstring& startArg
         logMessage(systemErrorText(error));
         return false;
     }
+    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) logMessage(unstartablePathMessage);
     return true;
 }
 
@@ -65,7 +130,14 @@ void registerEventSource(const std::wstring& serviceName) {
 bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
                     const std::wstring& displayName, const std::wstring& account,
                     const std::wstring& password) {
-    const bool created = createService(serviceName, startArguments, displayName, account, password);
+    const std::wstring commandLine = serviceCommandLine(utf8ToWide(AgentSettings.modulePath), startArguments);
+    if (!survivesExpansion(commandLine)) {
+        logMessage(expandablePathMessage);
+        return false;
+    }
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!nameIsFree(manager.get(), serviceName)) return false;
+    const bool created = createService(manager.get(), serviceName, commandLine, displayName, account, password);
     registerEventSource(serviceName);
     return created;
 }

@@ -1,5 +1,7 @@
 #include "service_registration.h"
 
+#include <algorithm>
+
 #include "agent_settings.h"
 #include "text_conversion.h"
 
@@ -32,6 +34,35 @@ bool needsQuotes(const std::wstring& argument) {
     return argument.empty() || argument.find_first_of(L" \t\"") != std::wstring::npos;
 }
 
+bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+std::wstring lowerAscii(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return text;
+}
+
+// The last part of a path, after its last "\" or "/".
+std::wstring fileNameOf(const std::wstring& path) {
+    const std::wstring::size_type separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+bool namesAgentProgram(const std::wstring& program) {
+    return lowerAscii(fileNameOf(program)) == L"keldraagent.exe";
+}
+
+// The first word of the arguments that follow the program: they begin with
+// a blank, and the word ends at the next blank.
+bool firstArgumentIsRun(const std::wstring& arguments) {
+    if (arguments.empty() || !isBlank(arguments[0])) return false;
+    const std::wstring::size_type start = arguments.find_first_not_of(L" \t");
+    if (start == std::wstring::npos) return false;
+    const std::wstring::size_type end = arguments.find_first_of(L" \t", start);
+    return arguments.substr(start, end == std::wstring::npos ? end : end - start) == L"RUN";
+}
+
 }  // namespace
 
 std::wstring serviceStartArguments(const std::wstring& serviceName) {
@@ -42,6 +73,37 @@ std::wstring serviceCommandLine(const std::wstring& modulePath, const std::wstri
     // An executable's path holds no double quote and does not end in a
     // backslash, so nothing in it needs escaping.
     return L"\"" + modulePath + L"\" " + startArguments;
+}
+
+bool survivesExpansion(const std::wstring& commandLine) {
+    return std::count(commandLine.begin(), commandLine.end(), L'%') <= 1;
+}
+
+bool isStartablePath(const std::wstring& modulePath) {
+    return modulePath.size() <= longestStartablePath;
+}
+
+bool isAgentServiceCommandLine(const std::wstring& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const std::wstring::size_type closing = commandLine.find(L'"', 1);
+        if (closing == std::wstring::npos) return false;
+        return namesAgentProgram(commandLine.substr(1, closing - 1)) &&
+               firstArgumentIsRun(commandLine.substr(closing + 1));
+    }
+    // Unquoted, the program may hold blanks: it ends at the first blank that
+    // follows a keldraagent.exe.
+    for (std::wstring::size_type blank = commandLine.find_first_of(L" \t"); blank != std::wstring::npos;
+         blank = commandLine.find_first_of(L" \t", blank + 1)) {
+        if (namesAgentProgram(commandLine.substr(0, blank))) return firstArgumentIsRun(commandLine.substr(blank));
+    }
+    return false;
+}
+
+bool isAgentEventMessageFile(const std::wstring& eventMessageFile) {
+    if (eventMessageFile.empty()) return true;
+    // A list of several files (separated by ";") is some other program's.
+    return eventMessageFile.find(L';') == std::wstring::npos &&
+           lowerAscii(fileNameOf(eventMessageFile)) == L"vossevent.dll";
 }
 
 std::wstring serviceStartName(const std::wstring& account) {

@@ -8,6 +8,16 @@ constexpr const wchar_t* missingPasswordMessage =
 constexpr const wchar_t* eventSourceKeyOpenFailedMessage = L"failed to open the message source registry key";
 constexpr const wchar_t* eventMessageFileFailedMessage = L"failed to set the event message file registry value";
 constexpr const wchar_t* eventSourceRemovalFailedMessage = L"Failed to uninstall source";
+constexpr const wchar_t* foreignServiceMessage =
+    L"the service of this name belongs to another program; it was left as it is";
+constexpr const wchar_t* foreignEventSourceMessage =
+    L"the event source of this name belongs to another program; it was left as it is";
+constexpr const wchar_t* expandablePathMessage =
+    L"ERROR: the path of keldraagent.exe holds more than one \"%\", which Windows would expand in the "
+    L"service's command line; nothing was installed";
+constexpr const wchar_t* unstartablePathMessage =
+    L"the path of keldraagent.exe is longer than Windows can start a service from (259 characters); "
+    L"the service will not start";
 
 // Every event type a service can report: error (1), warning (2), information (4).
 constexpr unsigned long eventTypesSupported = 7;
@@ -21,6 +31,28 @@ std::wstring serviceStartArguments(const std::wstring& serviceName);
 // trying "C:\Program.exe" first, which anyone able to write to C:\ could
 // plant to run as the service account.
 std::wstring serviceCommandLine(const std::wstring& modulePath, const std::wstring& startArguments);
+
+// The service manager expands %name% in the command line it starts, and
+// there is no way to write a "%" that it leaves alone; with at most one "%"
+// there is nothing it can expand.
+bool survivesExpansion(const std::wstring& commandLine);
+
+// Windows finds the program of a command line in a buffer of MAX_PATH
+// characters, its end included: a longer path is a file it cannot find.
+constexpr std::wstring::size_type longestStartablePath = 259;
+bool isStartablePath(const std::wstring& modulePath);
+
+// Whether what the system holds under a name is ours to change.
+enum class Ownership { absent, ours, foreign };
+
+// A service is ours when the program its command line starts is a
+// keldraagent.exe (any directory, quoted or not: older installations wrote
+// the path unquoted) and its first argument is RUN.
+bool isAgentServiceCommandLine(const std::wstring& commandLine);
+
+// An event source is ours when its message file is one vossevent.dll, in
+// any directory, or when it names none (empty).
+bool isAgentEventMessageFile(const std::wstring& eventMessageFile);
 
 // An account without a backslash is a local one: ".\" goes in front.
 std::wstring serviceStartName(const std::wstring& account);

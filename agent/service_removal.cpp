@@ -4,14 +4,14 @@
 
 #include "handle_holders.h"
 #include "message_log.h"
+#include "service_installation.h"
 #include "service_registration.h"
 
 namespace {
 
-bool stopAndDeleteService(const std::wstring& serviceName) {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return false;
-    const UniqueServiceHandle service(OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
+bool stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
+    if (manager == nullptr) return false;
+    const UniqueServiceHandle service(OpenServiceW(manager, serviceName.c_str(), SERVICE_ALL_ACCESS));
     if (!service) return false;
 
     SERVICE_STATUS status = {};
@@ -37,8 +37,17 @@ bool stopAndDeleteService(const std::wstring& serviceName) {
 }  // namespace
 
 bool removeService(const std::wstring& serviceName) {
-    const bool deleted = stopAndDeleteService(serviceName);
-    if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str()) != ERROR_SUCCESS) {
+    // Another program's service is not stopped, and neither it nor the event
+    // source of its name is deleted.
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (manager && serviceOwnership(manager.get(), serviceName) == Ownership::foreign) {
+        logMessage(foreignServiceMessage);
+        return false;
+    }
+    const bool deleted = stopAndDeleteService(manager.get(), serviceName);
+    if (eventSourceOwnership(serviceName) == Ownership::foreign) {
+        logMessage(foreignEventSourceMessage);
+    } else if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str()) != ERROR_SUCCESS) {
         logMessage(eventSourceRemovalFailedMessage);
     }
     return deleted;

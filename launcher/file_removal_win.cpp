@@ -5,6 +5,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include "root_path.h"
 #include "unique_handle.h"
 
 namespace {
@@ -79,10 +80,25 @@ bool safeToRemove(const std::wstring& path) {
     return linksStayInside(path, top.finalPath);
 }
 
+std::wstring fullPathOf(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return std::wstring();
+    std::wstring buffer(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
+    return length != 0 && length < size ? buffer.substr(0, length) : std::wstring();
+}
+
+// Removing a root would empty a whole drive or share. It may be named
+// directly, reached through "." and ".." or the current directory, or (under
+// Wine, where a link looks like its target) be where the named entry leads.
+bool isRoot(const std::wstring& path) {
+    return namesRoot(path) || namesRoot(fullPathOf(path)) || namesRoot(openEntry(path).finalPath);
+}
+
 }  // namespace
 
 bool removeTree(const std::wstring& path) {
-    if (!safeToRemove(path)) return false;
+    if (isRoot(path) || !safeToRemove(path)) return false;
     try {
         boost::filesystem::remove_all(boost::filesystem::path(path));
     } catch (const boost::filesystem::filesystem_error&) {

@@ -25,6 +25,9 @@ bool isPlainLogFile(HANDLE file) {
 // when other launcher processes write to it at the same time; full sharing
 // lets them, and readers, open it meanwhile.
 UniqueHandle openLogFile(const std::wstring& path) {
+    // No temporary directory, no log: an empty path is a file that cannot be
+    // opened, whatever the current directory is.
+    if (path.empty()) return UniqueHandle();
     // Read access only because Windows locks a byte range only for a handle
     // that may read or write data; the writes stay appends.
     UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,

@@ -20,6 +20,11 @@ std::string twoDigits(int number) {
     return digits.size() < 2 ? "0" + digits : digits;
 }
 
+// A line end or another control character in a message (an option text or a
+// path can hold any) would let the message end its line and start one of its
+// own that looks like the launcher's; a control character is not text.
+bool isControlCharacter(unsigned long unit) { return unit < 0x20 || unit == 0x7F; }
+
 bool isHighSurrogate(unsigned long unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(unsigned long unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
@@ -33,6 +38,7 @@ std::string codePointEscape(unsigned long codePoint) {
 }  // namespace
 
 std::wstring logFilePathIn(const std::wstring& temporaryDirectory) {
+    if (temporaryDirectory.empty()) return std::wstring();
     return temporaryDirectory + L"\\" + logFileName;
 }
 
@@ -66,7 +72,7 @@ std::string singleByteText(const std::wstring& text) {
     bytes.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned long unit = static_cast<unsigned long>(text[i]);
-        if (unit == L'<' && text.compare(i + 1, 2, L"U+") == 0) {
+        if ((unit == L'<' && text.compare(i + 1, 2, L"U+") == 0) || isControlCharacter(unit)) {
             bytes += codePointEscape(unit);
         } else if (unit <= 0xFF) {
             bytes += static_cast<char>(unit);

@@ -12,7 +12,9 @@ extern const std::wstring logFileName;
 extern std::wstring logFilePath;
 
 // The temporary directory as Windows gives it already ends in a backslash;
-// the path keeps the doubled one, which names the same file.
+// the path keeps the doubled one, which names the same file. Without a
+// directory there is no log path (empty), not one at the root of the current
+// drive, where the lines would land unseen in somebody else's place.
 std::wstring logFilePathIn(const std::wstring& temporaryDirectory);
 
 // Local date and time at the given moment, or nothing when the system cannot
@@ -23,9 +25,10 @@ boost::optional<boost::posix_time::ptime> localTimeAt(std::time_t moment);
 // the local time is unknown.
 std::string logTimestamp(const boost::optional<boost::posix_time::ptime>& localTime);
 
-// One byte per character up to U+00FF; a character above it as <U+XXXX>
+// One byte per character up to U+00FF; a character above it, and a control
+// character (U+0000 to U+001F, U+007F: CR and LF among them), as <U+XXXX>
 // (its code point in hexadecimal), and a "<U+" of the message itself as
-// <U+003C>U+, so that the text can always be read back unchanged.
+// <U+003C>U+. So a message is always one line, and reads back unchanged.
 std::string singleByteText(const std::wstring& text);
 
 // Time stamp, one space, the message and CR LF, as bytes for the file.

@@ -59,6 +59,7 @@ def test_help_prints_banner_and_usage_with_the_full_module_path(wine, agent, arg
 
 @pytest.mark.parametrize("args", [
     [], ["-h"], ["--help"], ["install", "svc"], ["INSTALL"], ["INSTALL", ""], ["REMOVE", "a\\b"],
+    ["INSTALL", "%SystemRoot%"], ["INSTALL", "x%USERNAME%y"], ["REMOVE", "50%"],
     ["INSTALL", "svc", "extra"], ["INSTALL", "svc", "-x", "-h"], ["INSTALL", "svc", "--helpme"],
     ["INSTALL", "svc", "-"], ["INSTALL", "svc", "--"],
 ])

@@ -18,8 +18,10 @@ DELETE_CALL = re.compile(r"trace:service:DeleteService ")
 
 
 def console_line(message):
-    """A logged message as a pipe receives it; line ends become CR LF."""
-    return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(message.replace(b"\n", b"\r\n")) + rb"\r\n\Z")
+    """A logged message as a pipe receives it; line ends become CR LF, and a
+    CR LF of the message stays one."""
+    written = message.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+    return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(written) + rb"\r\n\Z")
 
 
 def run_agent(wine, agent, *args, password=PASSWORD, env=None):
@@ -72,7 +74,9 @@ def agent(wine, dist):
 
 @pytest.fixture(scope="module")
 def stub(wine, fixtures):
-    return wine.place(fixtures / "stubservice.exe", "KeldraStub", "stubservice.exe")
+    # A stand-in for the agent with a stop of a chosen speed: REMOVE stops
+    # only a service that starts a keldraagent.exe with RUN.
+    return wine.place(fixtures / "stubservice.exe", "KeldraStub", "keldraagent.exe")
 
 
 # --- INSTALL -----------------------------------------------------------------
@@ -146,7 +150,9 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
         wine, agent, fixtures):
     assert run_agent(wine, agent, "INSTALL", "existing", "-d", "First").returncode == 0
     key = EVENT_SOURCES + "\\existing"
-    assert wine.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\old.dll", "/f").returncode == 0
+    # An earlier installation's message file, in another directory.
+    assert wine.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\Old\\vossevent.dll",
+                    "/f").returncode == 0
     assert wine.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
 
     result = run_agent(wine, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
@@ -177,7 +183,7 @@ def test_install_without_password_changes_nothing_and_exits_1(wine, agent, name,
 
 def create_stub_service(wine, stub, name, mode, start=True):
     """A test service with an event source key, running when start is set."""
-    assert wine.run("sc", "create", name, "binpath=", stub + " " + mode).returncode == 0
+    assert wine.run("sc", "create", name, "binpath=", stub + " RUN " + mode).returncode == 0
     assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
                     "/t", "REG_DWORD", "/d", "7", "/f").returncode == 0
     if not start:

@@ -14,10 +14,12 @@ def test_console_lines_carry_a_timestamp_and_the_message_unchanged(wine, fixture
     assert result.returncode == 0
     lines = re.findall(rb"(" + TIMESTAMP + rb") (.*?)\r\n", result.stdout)
     assert [text for _, text in lines] == [b"Failed to uninstall source", b"",
-                                          b"Worker application restarted.", b"line ends\r",
+                                          b"Worker application restarted.", b"line ends",
                                           b"Worker application restarted."]
-    # A message that ends a line itself is followed by an empty line.
-    assert b" line ends\r\r\n\r\n" in result.stdout
+    # A message that ends a line itself keeps its CR LF, once, and is
+    # followed by an empty line.
+    assert b" line ends\r\n\r\n" in result.stdout
+    assert b"\r\r" not in result.stdout
 
 
 def test_with_an_event_source_each_message_is_one_information_event(wine, fixtures):

@@ -65,6 +65,11 @@ TEST(CommandLine, ServiceNameMustNameAKeyOfItsOwn) {
     EXPECT_EQ(parse({"REMOVE", ""}), ParseOutcome::invalid);
     EXPECT_EQ(parse({"REMOVE", "..\\System"}), ParseOutcome::invalid);
     EXPECT_EQ(parse({"INSTALL", "a/b"}), ParseOutcome::invalid);
+    // The service manager would expand %...% in the command line it starts.
+    EXPECT_EQ(parse({"INSTALL", "%SystemRoot%"}), ParseOutcome::invalid);
+    EXPECT_EQ(parse({"INSTALL", "x%USERNAME%y"}), ParseOutcome::invalid);
+    EXPECT_EQ(parse({"REMOVE", "50%"}), ParseOutcome::invalid);
+    EXPECT_EQ(parse({"RUN", "%", "-t", "5"}), ParseOutcome::invalid);
     EXPECT_EQ(parse({"INSTALL", "-d"}), ParseOutcome::valid);
     EXPECT_EQ(AgentSettings.serviceName, L"-d");
 }

@@ -69,6 +69,69 @@ TEST(ServiceRegistration, MessageFileLiesInTheExecutablesDirectory) {
     for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
+TEST(ServiceRegistration, AServiceIsOursWhenItStartsAKeldraagentExeWithRun) {
+    const struct {
+        const wchar_t* commandLine;
+        bool ours;
+    } cases[] = {
+        {L"\"C:\\Keldra\\bin\\keldraagent.exe\" RUN agent1", true},
+        {L"\"C:\\Program Files\\Keldra Agent\\KeldraAgent.EXE\" RUN \"front desk\"", true},
+        {L"C:\\Keldra\\bin\\keldraagent.exe RUN agent1", true},
+        {L"C:\\Program Files\\Keldra Agent\\keldraagent.exe RUN agent1", true},
+        {L"C:/Keldra/keldraagent.exe\tRUN agent1 -t 5", true},
+        {L"keldraagent.exe RUN x", true},
+        {L"\"C:\\Keldra\\keldraagent.exe\"  RUN", true},
+        {L"C:\\Windows\\System32\\spoolsv.exe", false},
+        {L"C:\\Windows\\system32\\svchost.exe -k netsvcs", false},
+        {L"\"C:\\Keldra\\keldraagent.exe\" INSTALL agent1", false},
+        {L"\"C:\\Keldra\\keldraagent.exe\" run agent1", false},
+        {L"\"C:\\Keldra\\keldraagent.exe\" RUNX agent1", false},
+        {L"\"C:\\Keldra\\keldraagent.exe\"", false},
+        {L"\"C:\\Keldra\\keldraagent.exe\"RUN agent1", false},
+        {L"\"C:\\Keldra\\keldraagent.exe RUN agent1", false},
+        {L"C:\\Keldra\\keldraagent.exe", false},
+        {L"C:\\Keldra\\notkeldraagent.exe RUN agent1", false},
+        {L"C:\\Keldra\\keldraagent.exe.bak RUN agent1", false},
+        {L"\"C:\\Stub\\stubservice.exe\" RUN C:\\Keldra\\keldraagent.exe", false},
+        {L"C:\\Stub\\stubservice.exe prompt keldraagent.exe RUN", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isAgentServiceCommandLine(c.commandLine), c.ours) << c.commandLine;
+}
+
+TEST(ServiceRegistration, AnEventSourceIsOursWhenItNamesOneVosseventDllOrNone) {
+    const struct {
+        const wchar_t* messageFile;
+        bool ours;
+    } cases[] = {
+        {L"", true},
+        {L"C:\\Keldra\\bin\\vossevent.dll", true},
+        {L"D:\\Old Place\\VossEvent.DLL", true},
+        {L"vossevent.dll", true},
+        {L"%SystemRoot%\\System32\\spoolsv.exe", false},
+        {L"C:\\Windows\\System32\\msimsg.dll", false},
+        {L"C:\\Keldra\\vossevent.dll;C:\\Other\\other.dll", false},
+        {L"C:\\Keldra\\vossevent.dll.mui", false},
+        {L"C:\\Keldra\\notvossevent.dll", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isAgentEventMessageFile(c.messageFile), c.ours) << c.messageFile;
+}
+
+TEST(ServiceRegistration, ACommandLineWithTwoPercentSignsWouldBeExpanded) {
+    EXPECT_TRUE(survivesExpansion(L"\"C:\\Keldra\\bin\\keldraagent.exe\" RUN agent1"));
+    EXPECT_TRUE(survivesExpansion(L"\"C:\\100%\\keldraagent.exe\" RUN agent1"));
+    EXPECT_FALSE(survivesExpansion(L"\"C:\\a%SystemRoot%b\\keldraagent.exe\" RUN agent1"));
+    EXPECT_FALSE(survivesExpansion(L"\"C:\\50%\\100%\\keldraagent.exe\" RUN agent1"));
+    EXPECT_FALSE(survivesExpansion(L"%%"));
+}
+
+TEST(ServiceRegistration, APathOfMaxPathCharactersOrMoreCannotBeStarted) {
+    EXPECT_TRUE(isStartablePath(L"C:\\Keldra\\bin\\keldraagent.exe"));
+    EXPECT_TRUE(isStartablePath(std::wstring(259, L'x')));
+    EXPECT_FALSE(isStartablePath(std::wstring(260, L'x')));
+    EXPECT_FALSE(isStartablePath(std::wstring(300, L'x')));
+}
+
 TEST(ServiceRegistration, RemovalDeletesOnlyAServiceSeenStopped) {
     const struct {
         bool queried;

@@ -51,8 +51,25 @@ TEST(LocalTime, AMomentOutsideTheRangeGivesNoTimeInsteadOfEndingTheProgram) {
 TEST(SingleByteText, OneBytePerCharacterUpToU00FF) {
     EXPECT_EQ(singleByteText(L"Ready to install \"C:\\x.msi\" /qn"), "Ready to install \"C:\\x.msi\" /qn");
     EXPECT_EQ(singleByteText(L"caf\u00e9 \u00ff\u0080"), "caf\xe9 \xff\x80");
-    EXPECT_EQ(singleByteText(std::wstring(L"a\0b\tc\n", 6)), std::string("a\0b\tc\n", 6));
+    EXPECT_EQ(singleByteText(L"nbsp\u00a0~ \u0080\u009f"), "nbsp\xa0~ \x80\x9f");
     EXPECT_EQ(singleByteText(L""), "");
+}
+
+TEST(SingleByteText, ControlCharactersAreWrittenAsTheirCodePointSoAMessageStaysOneLine) {
+    const struct {
+        std::wstring text;
+        const char* expected;
+    } cases[] = {
+        {L"/q\r\nThu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error.",
+         "/q<U+000D><U+000A>Thu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error."},
+        {L"a\nb", "a<U+000A>b"},
+        {L"a\rb", "a<U+000D>b"},
+        {std::wstring(L"a\0b", 3), "a<U+0000>b"},
+        {L"\t\x0b\x0c\x1b[2J\x1f", "<U+0009><U+000B><U+000C><U+001B>[2J<U+001F>"},
+        {L"del\x7f", "del<U+007F>"},
+        {L" ~", " ~"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(singleByteText(c.text), c.expected);
 }
 
 TEST(SingleByteText, CharactersAboveU00FFAreWrittenAsTheirCodePoint) {
@@ -80,10 +97,12 @@ TEST(LogLine, TimeStampSpaceMessageAndCrLf) {
               "Thu Dec 5 09:05:07 2024 Ready to install x\r\n");
     EXPECT_EQ(logLine(at(2024, 12, 5, 9, 5, 7), L""), "Thu Dec 5 09:05:07 2024 \r\n");
     EXPECT_EQ(logLine(boost::none, L"\u0416"), "??? ??? ?? ??:??:?? ???? <U+0416>\r\n");
+    EXPECT_EQ(logLine(at(2024, 12, 5, 9, 5, 7), L"x\r\n"), "Thu Dec 5 09:05:07 2024 x<U+000D><U+000A>\r\n");
 }
 
 TEST(LogFilePath, TheTemporaryDirectoryABackslashAndTheName) {
     EXPECT_EQ(logFileName, L"mirelt.log");
     EXPECT_EQ(logFilePathIn(L"C:\\Temp\\"), L"C:\\Temp\\\\mirelt.log");
-    EXPECT_EQ(logFilePathIn(L""), L"\\mirelt.log");
+    // No directory is no log, rather than one at the root of the current drive.
+    EXPECT_EQ(logFilePathIn(L""), L"");
 }

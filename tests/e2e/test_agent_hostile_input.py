@@ -1,0 +1,168 @@
+"""INSTALL and REMOVE given names and places that are not theirs: another
+program's service or event source is never changed, an executable path that
+the service manager would rewrite is refused, and one it cannot start is
+reported."""
+import re
+import subprocess
+import time
+
+import pytest
+
+SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
+EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
+TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
+VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
+
+FOREIGN_SERVICE = b"the service of this name belongs to another program; it was left as it is"
+FOREIGN_SOURCE = b"the event source of this name belongs to another program; it was left as it is"
+EXPANDABLE_PATH = (b'ERROR: the path of keldraagent.exe holds more than one "%", which Windows would expand in '
+                   b"the service's command line; nothing was installed")
+UNSTARTABLE_PATH = (b"the path of keldraagent.exe is longer than Windows can start a service from (259 "
+                    b"characters); the service will not start")
+
+
+def run_agent(wine, agent, *args):
+    env = dict(wine.env, KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD="S3cret pass!")
+    return subprocess.run(["wine", agent, *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=120)
+
+
+def show(result):
+    return "exit %s\nstdout %r\nstderr %r" % (result.returncode, result.stdout, result.stderr[-2000:])
+
+
+def messages(output):
+    """The messages of console output that must consist of whole lines."""
+    lines = re.fullmatch(rb"(?:" + TIMESTAMP + rb" [^\r\n]*\r\n)*", output)
+    assert lines, output
+    return re.findall(TIMESTAMP + rb" ([^\r\n]*)\r\n", output)
+
+
+def reg_values(wine, key):
+    """The values of a registry key as {name: (type, data)}; None when absent."""
+    result = wine.run("reg", "query", key)
+    if result.returncode != 0:
+        return None
+    return {m.group(1): (m.group(2), m.group(3)) for m in
+            map(VALUE_LINE.match, result.stdout.decode("utf-8", "replace").splitlines()) if m}
+
+
+def state(wine, name):
+    """What the system holds under a name: the service's values, its event
+    source's values, and whether it runs."""
+    running = b"RUNNING" in wine.run("sc", "query", name).stdout
+    return reg_values(wine, SERVICES + "\\" + name), reg_values(wine, EVENT_SOURCES + "\\" + name), running
+
+
+def add_source(wine, name, message_file, kind="REG_SZ"):
+    assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "EventMessageFile", "/t", kind,
+                    "/d", message_file, "/f").returncode == 0
+
+
+def add_service(wine, name, command_line, start=False):
+    assert wine.run("sc", "create", name, "binpath=", command_line).returncode == 0
+    if start:
+        assert wine.run("sc", "start", name).returncode == 0
+        deadline = time.monotonic() + 60
+        while not state(wine, name)[2]:
+            assert time.monotonic() < deadline, "the test service did not start"
+            time.sleep(0.2)
+
+
+@pytest.fixture(scope="module")
+def agent(wine, dist):
+    wine.place(dist / "vossevent.dll", "KeldraHostile", "vossevent.dll")
+    return wine.place(dist / "keldraagent.exe", "KeldraHostile", "keldraagent.exe")
+
+
+@pytest.fixture(scope="module")
+def programs(wine, fixtures):
+    """A foreign service program, and a stand-in agent for an older
+    installation that registered its path unquoted."""
+    return {"foreign": wine.place(fixtures / "stubservice.exe", "Other Vendor", "spooler.exe"),
+            "older": wine.place(fixtures / "stubservice.exe", "Keldra Old", "keldraagent.exe")}
+
+
+# name, prepared state, command, messages, what must hold afterwards
+CASES = [
+    ("ForeignRunning", dict(service="foreign", running=True, source="C:\\Other Vendor\\spoolmsg.dll"),
+     "REMOVE", [FOREIGN_SERVICE], "unchanged"),
+    ("ForeignOverwrite", dict(service="foreign", source="C:\\Other Vendor\\spoolmsg.dll"),
+     "INSTALL", [FOREIGN_SERVICE, FOREIGN_SOURCE], "unchanged"),
+    ("ForeignNoSource", dict(service="foreign"), "INSTALL", [FOREIGN_SERVICE], "unchanged"),
+    ("ForeignSourceOnly", dict(source="%SystemRoot%\\System32\\msimsg.dll", kind="REG_EXPAND_SZ"),
+     "INSTALL", [FOREIGN_SOURCE], "unchanged"),
+    ("ForeignSourceOnlyRm", dict(source="C:\\Other Vendor\\a.dll;C:\\Keldra\\vossevent.dll"),
+     "REMOVE", [FOREIGN_SOURCE], "unchanged"),
+    ("OursOverForeignSrc", dict(service="ours", source="C:\\Other Vendor\\spoolmsg.dll"),
+     "REMOVE", [FOREIGN_SOURCE], "service gone"),
+    ("OlderUnquoted", dict(service="older", source="C:\\Keldra Old\\vossevent.dll"),
+     "REMOVE", [], "all gone"),
+]
+
+
+@pytest.mark.parametrize("name, prepared, command, expected, outcome", CASES, ids=[c[0] for c in CASES])
+def test_another_programs_service_or_event_source_is_never_changed(wine, agent, programs, name, prepared,
+                                                                    command, expected, outcome):
+    service = prepared.get("service")
+    if service == "foreign":
+        add_service(wine, name, '"%s" prompt' % programs["foreign"], start=prepared.get("running", False))
+    elif service == "older":
+        add_service(wine, name, "%s RUN prompt" % programs["older"])
+    elif service == "ours":
+        assert run_agent(wine, agent, "INSTALL", name).returncode == 0
+    if "source" in prepared:
+        add_source(wine, name, prepared["source"], prepared.get("kind", "REG_SZ"))
+    before = state(wine, name)
+
+    result = run_agent(wine, agent, command, name)
+    assert result.returncode == 0, show(result)
+    assert messages(result.stdout) == expected, show(result)
+    after = state(wine, name)
+    if outcome == "unchanged":
+        assert after == before
+    elif outcome == "service gone":
+        assert after == (None, before[1], False)
+    else:
+        assert after == (None, None, False)
+
+
+def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_cannot_starts(wine, dist,
+                                                                                             fixtures):
+    refused = wine.place(dist / "keldraagent.exe", "a%SystemRoot%b", "keldraagent.exe")
+    result = run_agent(wine, refused, "INSTALL", "PercentTwice")
+    assert result.returncode == 0, show(result)
+    assert messages(result.stdout) == [EXPANDABLE_PATH], show(result)
+    assert state(wine, "PercentTwice") == (None, None, False)
+
+    kept = wine.place(dist / "keldraagent.exe", "100%", "keldraagent.exe")
+    result = run_agent(wine, kept, "INSTALL", "PercentOnce")
+    assert (result.returncode, result.stdout) == (0, b""), show(result)
+    assert state(wine, "PercentOnce")[0]["ImagePath"] == ("REG_SZ", '"C:\\100%\\keldraagent.exe" RUN PercentOnce')
+    # Started by the service manager, it is the same program: it reports the
+    # service running (with no worker beside it) and stops when told to.
+    started = wine.run(fixtures / "scmclient.exe", "start", "PercentOnce")
+    assert started.returncode == 0, show(started)
+    running = wine.run(fixtures / "scmclient.exe", "wait", "PercentOnce", 4, 60000)
+    assert running.returncode == 0, show(running)
+    result = run_agent(wine, kept, "REMOVE", "PercentOnce")
+    assert (result.returncode, result.stdout) == (0, b""), show(result)
+
+
+@pytest.mark.parametrize("length, reported", [(259, False), (260, True), (300, True)])
+def test_a_path_too_long_to_start_is_installed_and_reported(wine, dist, length, reported):
+    # C:\ + directories + \keldraagent.exe, each directory short enough for Linux.
+    room = length - len("C:\\") - len("\\keldraagent.exe")
+    parts = ["L%d" % length + "x" * (min(room, 200) - 4)]
+    room -= len(parts[0])
+    while room > 0:
+        parts.append(("y" * 200)[:room - 1])
+        room -= len(parts[-1]) + 1
+    agent = wine.place(dist / "keldraagent.exe", *parts, "keldraagent.exe")
+    assert len(agent) == length
+    name = "Long%d" % length
+    result = run_agent(wine, agent, "INSTALL", name)
+    assert result.returncode == 0, show(result)
+    assert messages(result.stdout) == ([UNSTARTABLE_PATH] if reported else []), show(result)
+    assert state(wine, name)[0]["ImagePath"] == ("REG_SZ", '"%s" RUN %s' % (agent, name))
+    assert run_agent(wine, agent, "REMOVE", name).returncode == 0

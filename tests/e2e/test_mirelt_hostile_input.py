@@ -1,0 +1,135 @@
+"""mirelt given hostile input: a message never starts a line of its own in
+the log, a log without a temporary directory is no log at all, and the root
+of a drive or share is never removed, however it is written."""
+import os
+import shutil
+
+import pytest
+
+from mirelt_support import FAILED_OPEN, closing_line, launcher  # noqa: F401  (fixture)
+
+FORGED = "Thu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error."
+SHARE = "\\\\keldrasrv\\share"
+
+
+def escaped(text):
+    """A message as the log holds it: control characters as <U+XXXX>."""
+    return "".join("<U+%04X>" % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else c for c in text).encode("latin-1")
+
+
+@pytest.fixture(scope="module")
+def spare_roots(wine):
+    """Drive X: and the share \\\\keldrasrv\\share of this session: directories
+    outside drive_c, each holding a file and a directory, that a removal of
+    their root would empty."""
+    roots = {}
+    for name, link in (("xdrive", wine.prefix / "dosdevices" / "x:"),
+                       ("share", wine.prefix / "dosdevices" / "unc" / "keldrasrv" / "share")):
+        target = wine.root / name
+        target.mkdir()
+        link.parent.mkdir(parents=True, exist_ok=True)
+        os.symlink(target, link)
+        roots[name] = target
+    yield roots
+    for name in roots:
+        shutil.rmtree(wine.root / name, ignore_errors=True)
+
+
+def fill(root):
+    (root / "sub").mkdir(exist_ok=True)
+    (root / "keep.txt").write_bytes(b"keep")
+    (root / "sub" / "keep-too.txt").write_bytes(b"keep too")
+
+
+def intact(root):
+    return (root / "keep.txt").exists() and (root / "sub" / "keep-too.txt").exists()
+
+
+def show(result):
+    return "exit %s\nstdout %r\nstderr %r" % (result.returncode, result.stdout[-2000:], result.stderr[-2000:])
+
+
+@pytest.mark.parametrize("options", [
+    "/q\r\n" + FORGED,
+    "/q\n" + FORGED,
+    "/q\r" + FORGED,
+    "/a\x1b[2J\x07\x7f\x0b\x0c/b",
+])
+def test_control_characters_of_a_message_are_escaped_so_it_stays_one_line(launcher, options):
+    package = launcher.root / "stage" / "missing.exe"
+    options_file = launcher.file("stage/options.txt")
+    result = launcher.run(launcher.win(package), "exe", options, launcher.win(options_file))
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b""), show(result)
+    path = launcher.win(package).encode()
+    command = b'"%s" %s' % (path, escaped(options))
+    assert launcher.log() == [b"Ready to install " + command, b"failed to execute command: " + command,
+                              closing_line(launcher.win(package))]
+
+
+def test_a_package_path_cannot_forge_a_line_either(launcher):
+    package = launcher.win(launcher.root / "stage") + "\\x.exe\r\n" + FORGED
+    options_file = launcher.file("stage/options.txt")
+    result = launcher.run(package, "exe", "/q", launcher.win(options_file))
+    assert (result.returncode, result.stderr) == (0, b""), show(result)
+    logged = escaped(package)
+    assert launcher.log() == [b'Ready to install "%s" /q' % logged, b'failed to execute command: "%s" /q' % logged,
+                              b"The installation of " + logged + closing_line("")[len(b"The installation of "):]]
+    assert not options_file.exists()
+
+
+def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_goes_on(wine, launcher):
+    # Windows cannot give a temporary directory this long; the current
+    # directory is on C:, whose root would otherwise receive the log.
+    temp = launcher.root / ("T" * 200) / ("T" * 200)
+    package = launcher.package_program("stage/setup.exe")
+    options_file = launcher.file("stage/options.txt")
+    result = launcher.run(launcher.win(package), "exe", "/S", launcher.win(options_file), temp=temp,
+                          cwd=launcher.root)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN), show(result)
+    assert launcher.recorded(package) == '"%s" /S' % launcher.win(package)
+    assert not package.exists() and not options_file.exists()
+    assert not (wine.drive_c / "mirelt.log").exists()
+    assert not list(launcher.root.rglob("mirelt.log"))
+
+
+@pytest.mark.parametrize("root, written", [
+    ("xdrive", "X:\\"),
+    ("xdrive", "X:"),
+    ("xdrive", "x:/"),
+    ("xdrive", "X:\\sub\\.."),
+    ("xdrive", "\\\\?\\X:\\"),
+    ("xdrive", "\\\\.\\X:\\."),
+    # Relative to the current directory, which is X:\.
+    ("xdrive", "."),
+    ("xdrive", "sub\\.."),
+    ("xdrive", "\\"),
+    ("share", SHARE),
+    ("share", SHARE + "\\"),
+    ("share", "\\\\?\\UNC\\keldrasrv\\share\\"),
+])
+@pytest.mark.parametrize("role", ["package", "option"])
+def test_the_root_of_a_drive_or_share_is_never_removed(launcher, spare_roots, root, written, role):
+    for directory in spare_roots.values():
+        fill(directory)
+    other = launcher.file("stage/other.txt")
+    if role == "package":
+        args = [written, "exe", "", launcher.win(other)]
+    else:
+        args = [launcher.win(other), "exe", "", written]
+    relative = not written.startswith(("\\\\", "X:", "x:"))
+    result = launcher.run(*args, cwd=spare_roots["xdrive"] if relative else launcher.root)
+    assert (result.returncode, result.stderr) == (0, b""), show(result)
+    assert all(intact(directory) for directory in spare_roots.values()), (written, launcher.log())
+    expected = (b"Failed to remove package file: " if role == "package" else
+                b"Failed to remove option file: ") + written.encode()
+    assert launcher.log()[-1] == expected
+    # The other file still goes.
+    assert not other.exists()
+
+
+def test_a_share_is_reachable_so_its_root_cases_can_fail(launcher, spare_roots):
+    fill(spare_roots["share"])
+    options_file = launcher.file("stage/options.txt")
+    result = launcher.run(SHARE + "\\sub", "exe", "", launcher.win(options_file))
+    assert result.returncode == 0, show(result)
+    assert not (spare_roots["share"] / "sub").exists() and (spare_roots["share"] / "keep.txt").exists()

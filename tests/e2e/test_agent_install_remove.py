@@ -66,14 +66,19 @@ def query_times(trace):
     return [float(t) for t in QUERY_CALL.findall(trace)]
 
 
-@pytest.fixture(scope="module")
-def agent(wine, dist, fixtures):
-    wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
-    yield wine.place(dist / "keldraagent.exe", "Keldra", "bin", "keldraagent.exe")
-    # INSTALL registers services that start automatically: none is left for
-    # a later service manager to start.
+@pytest.fixture(scope="module", autouse=True)
+def delete_installed(wine, fixtures):
+    """INSTALL registers services that start automatically: none is left
+    for a later service manager to start."""
+    yield
     if INSTALLED:
         wine.run(fixtures / "scmclient.exe", "delete", *sorted(set(INSTALLED)))
+
+
+@pytest.fixture(scope="module")
+def agent(wine, dist):
+    wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
+    return wine.place(dist / "keldraagent.exe", "Keldra", "bin", "keldraagent.exe")
 
 
 @pytest.fixture(scope="module")

@@ -1,31 +1,71 @@
 """keldraagent as a service under Wine's Service Control Manager: one
 directory per service in drive_c with the agent and the test worker beside
-it, the SCM client for every control, and the service process's status
-reports and event-log messages read from the session's trace."""
-import os
+it, the SCM client for every control, and what the service process did, in
+order and with its times, read from the session's trace."""
+import collections
 import pathlib
 import re
-import signal
-import subprocess
 import time
 
-from wine_session import SERVICE_TRACE_CHANNELS
+from wine_session import outcome
 
-STATUS = re.compile(r"^([0-9a-f]{4}):[0-9a-f]{4}:trace:service:SetServiceStatus \S+ 0x10 "
-                    r"(\S+) (\S+) (\S+) (\S+) (\S+) (\S+)\r?$", re.M)
-EVENT = re.compile(r'^([0-9a-f]{4}):[0-9a-f]{4}:trace:eventlog:ReportEventW L"(.*)"\r?$', re.M)
+# <seconds>:<pid>:<tid>:trace:<channel>:<function> <rest>
+TRACE_LINE = re.compile(r"^(\d+\.\d+):([0-9a-f]{4}):[0-9a-f]{4}:trace:(\w+):(\w+) (.*?)\r?$", re.M)
+STATUS = re.compile(r"^\S+ 0x10 (\S+) (\S+) (\S+) (\S+) (\S+) (\S+)$")
+EVENT = re.compile(r'^L"(.*)"$')
+LAUNCH = re.compile(r'^app \S+ cmdline L"(.*)"$')
+CONTROL = re.compile(r'^L".*?" control (\d+) ')
 RESTARTED = "Worker application restarted."
+PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, PAUSED = 1, 2, 3, 4, 7
+
+# What a service process did, from one trace line: kind is "status" (value:
+# state, accepted, win32 exit, specific exit, check point, wait hint),
+# "event" (the message as the trace escapes it), "launch" (the command line
+# of a process it started) or "control" (the code its handler received);
+# position orders steps logged within the same millisecond.
+Step = collections.namedtuple("Step", "time kind value position")
 
 
 def number(text):
     return int(text, 16) if text.startswith("0x") else int(text)
 
 
+def unescape(text):
+    return re.sub(r"\\(.)", r"\1", text)
+
+
 def parse_fields(line):
     """'state=4 checkpoint=1 ...' -> {'state': 4, 'checkpoint': 1, ...}"""
     return {key: int(value) for key, value in re.findall(r"(\w+)=(\d+)", line)}
+
+
+def steps_of(trace, windows_pid, mark=0):
+    prefix = f"{windows_pid:04x}"
+    found = []
+    for line in TRACE_LINE.finditer(trace):
+        seconds, pid, channel, function, rest = line.groups()
+        if pid != prefix:
+            continue
+        when, position = float(seconds), mark + line.start()
+        if (channel, function) == ("service", "SetServiceStatus"):
+            match = STATUS.match(rest)
+            if match:
+                found.append(Step(when, "status", tuple(number(v) for v in match.groups()), position))
+        elif (channel, function) == ("eventlog", "ReportEventW"):
+            match = EVENT.match(rest)
+            if match:
+                found.append(Step(when, "event", match.group(1), position))
+        elif (channel, function) == ("process", "CreateProcessInternalW"):
+            match = LAUNCH.match(rest)
+            if match:
+                found.append(Step(when, "launch", unescape(match.group(1)), position))
+        elif (channel, function) == ("service", "service_handle_control"):
+            match = CONTROL.match(rest)
+            if match:
+                found.append(Step(when, "control", int(match.group(1)), position))
+    return found
 
 
 def wine_processes(wine):
@@ -42,29 +82,6 @@ def wine_processes(wine):
         if f"WINEPREFIX={wine.prefix}".encode() in environ:
             found.append((int(entry.name), cmdline))
     return found
-
-
-def restart_service_manager(wine):
-    """A service manager that waits for control handlers as long as Windows
-    does.
-
-    Wine's manager gives a control handler 10 s (ServicesPipeTimeout) where
-    Windows gives 30 s, so a handler that waits 9970 ms on the pause token
-    can be cut off on a loaded machine and the next control then fails. The
-    manager reads the value when it starts: so Windows' 30 s, then a fresh
-    manager (any that runs is ended first, so there is only ever one) with
-    the session's trace channels, its trace appended to the session's."""
-    wine.run("reg", "add", r"HKLM\System\CurrentControlSet\Control", "/v", "ServicesPipeTimeout",
-             "/t", "REG_DWORD", "/d", "30000", "/f")
-    managers = [pid for pid, cmdline in wine_processes(wine) if cmdline.endswith("services.exe")]
-    for pid in managers:
-        os.kill(pid, signal.SIGKILL)
-    deadline = time.monotonic() + 10
-    while any(pathlib.Path(f"/proc/{pid}").exists() for pid in managers) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    with open(wine.trace_path, "ab") as trace:
-        subprocess.run(["wineboot"], env=dict(wine.env, WINEDEBUG=SERVICE_TRACE_CHANNELS), check=True,
-                       timeout=120, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
 
 
 class AgentService:
@@ -116,9 +133,15 @@ class AgentService:
         return result.returncode, result.stdout.decode("latin-1")
 
     def create(self):
+        """Registers the service as demand-started, with the options given."""
         command_line = f'"{self.agent}" RUN {self.name}' + (f" {self.options}" if self.options else "")
         code, output = self.scm("create", self.name, command_line)
         assert code == 0, output
+
+    def install(self):
+        """Registers the service with keldraagent INSTALL itself."""
+        result = self.wine.run(self.agent, "INSTALL", self.name, env={PASSWORD_VARIABLE: "test"})
+        assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
     def start(self):
         code, output = self.scm("start", self.name)
@@ -140,22 +163,28 @@ class AgentService:
         assert code == 0, f"{self.name} did not reach state {state}: {output}"
         return parse_fields(output)
 
-    def delete(self):
-        return self.scm("delete", self.name)
-
     # The service process, as its trace shows it.
-    def trace_pid(self, windows_pid):
-        return f"{windows_pid:04x}"
+    def steps(self, windows_pid, mark=0, kind=None):
+        found = steps_of(self.wine.trace_since(mark), windows_pid, mark)
+        return [step for step in found if kind is None or step.kind == kind]
+
+    def wait_for_steps(self, windows_pid, kind, count, mark=0, timeout=30.0):
+        """Waits until the trace shows count steps of a kind; returns them."""
+        deadline = time.monotonic() + timeout
+        while True:
+            found = self.steps(windows_pid, mark, kind)
+            if len(found) >= count or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        assert len(found) >= count, f"{self.name}: {len(found)} '{kind}' steps, wanted {count}: {found}"
+        return found
 
     def statuses(self, windows_pid, mark=0):
         """(state, accepted, win32 exit, specific exit, check point, wait hint) of each report."""
-        prefix = self.trace_pid(windows_pid)
-        return [tuple(number(v) for v in match[1:]) for match in STATUS.findall(self.wine.trace_since(mark))
-                if match[0] == prefix]
+        return [step.value for step in self.steps(windows_pid, mark, "status")]
 
     def events(self, windows_pid, mark=0):
-        prefix = self.trace_pid(windows_pid)
-        return [text for pid, text in EVENT.findall(self.wine.trace_since(mark)) if pid == prefix]
+        return [step.value for step in self.steps(windows_pid, mark, "event")]
 
 
 def probe(wine, fixtures, *args):

@@ -2,13 +2,30 @@ import pytest
 
 from wine_session import DIST, FIXTURES, WineSession
 
+SESSION = pytest.StashKey[WineSession]()
+FIRST_RUN = pytest.StashKey[int]()
+
 
 @pytest.fixture(scope="session")
-def wine():
+def wine(request):
     session = WineSession()
-    session.start()
+    request.config.stash[SESSION] = session
+    try:
+        session.start()
+    except BaseException:
+        session.keep_logs = True
+        session.stop()
+        raise
     yield session
     session.stop()
+
+
+@pytest.fixture(scope="session")
+def service_manager(wine):
+    """The session's service manager, checked to give control handlers
+    Windows' 30 s."""
+    wine.confirm_pipe_timeout()
+    return wine
 
 
 @pytest.fixture(scope="session")
@@ -19,3 +36,27 @@ def dist():
 @pytest.fixture(scope="session")
 def fixtures():
     return FIXTURES
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_runtest_setup(item):
+    session = item.config.stash.get(SESSION, None)
+    item.stash[FIRST_RUN] = len(session.runs) if session else 0
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failed test shows every Windows program it ran (exit code, stdout,
+    stderr), and the session's logs are kept."""
+    report = (yield).get_result()
+    session = item.config.stash.get(SESSION, None)
+    if report.failed and session is not None:
+        session.keep_logs = True
+        report.sections.append(("Windows programs run by this test",
+                                session.failure_report(item.stash.get(FIRST_RUN, 0))))
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    session = config.stash.get(SESSION, None)
+    if session is not None and session.keep_logs:
+        terminalreporter.write_line(f"Wine session logs kept in {session.logs}")

@@ -69,12 +69,6 @@ def test_invalid_command_line_is_reported_with_usage_and_exit_code_1(wine, agent
     assert invalid_report(agent).match(result.stdout), result.stdout
 
 
-def test_run_from_a_console_ends_quietly_with_zero(wine, agent):
-    result = wine.run(agent, "RUN", "svc", "-t", "5", "-r", "1", "-l", "NOISY")
-    assert result.returncode == 0
-    assert result.stdout == b""
-
-
 def test_characters_outside_the_code_page_never_silence_the_console(wine, dist):
     # A path in another script: the usage lines still come, whole, as UTF-8.
     agent = wine.place(dist / "keldraagent.exe", "Agent \u65e5\u672c \u03a9", "keldraagent.exe")

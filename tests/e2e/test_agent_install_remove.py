@@ -2,10 +2,12 @@
 what the system holds afterwards, what the console shows, and how REMOVE
 waits for a service to stop."""
 import re
-import subprocess
 import time
 
 import pytest
+
+from test_agent_command_line import BANNER
+from wine_session import outcome
 
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
 EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
@@ -24,15 +26,15 @@ def console_line(message):
     return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(written) + rb"\r\n\Z")
 
 
+# Every name INSTALL was given in this module; all are deleted at its end.
+INSTALLED = []
+
+
 def run_agent(wine, agent, *args, password=PASSWORD, env=None):
     """Runs keldraagent with the password variable set, or absent for None."""
-    run_env = dict(wine.env)
-    run_env.pop(PASSWORD_VARIABLE, None)
-    if password is not None:
-        run_env[PASSWORD_VARIABLE] = password
-    run_env.update(env or {})
-    return subprocess.run(["wine", agent, *args], env=run_env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=120)
+    if args[0] == "INSTALL":
+        INSTALLED.append(args[1])
+    return wine.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
 
 
 def reg_values(wine, key):
@@ -66,6 +68,15 @@ def query_times(trace):
     return [float(t) for t in QUERY_CALL.findall(trace)]
 
 
+@pytest.fixture(scope="module", autouse=True)
+def delete_installed(wine, fixtures):
+    """INSTALL registers services that start automatically: none is left
+    for a later service manager to start."""
+    yield
+    if INSTALLED:
+        wine.run(fixtures / "scmclient.exe", "delete", *sorted(set(INSTALLED)))
+
+
 @pytest.fixture(scope="module")
 def agent(wine, dist):
     wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
@@ -73,10 +84,10 @@ def agent(wine, dist):
 
 
 @pytest.fixture(scope="module")
-def stub(wine, fixtures):
+def stub(service_manager, fixtures):
     # A stand-in for the agent with a stop of a chosen speed: REMOVE stops
     # only a service that starts a keldraagent.exe with RUN.
-    return wine.place(fixtures / "stubservice.exe", "KeldraStub", "keldraagent.exe")
+    return service_manager.place(fixtures / "stubservice.exe", "KeldraStub", "keldraagent.exe")
 
 
 # --- INSTALL -----------------------------------------------------------------
@@ -131,8 +142,10 @@ def test_a_path_with_blanks_is_registered_in_quotes_and_starts_the_agent(wine, d
     assert image_path == '"C:\\Program Files\\Keldra Agent\\keldraagent.exe" RUN spaced'
     assert event_source_values(wine, "spaced")["EventMessageFile"] == (
         "REG_SZ", "C:\\Program Files\\Keldra Agent\\vossevent.dll")
-    started = wine.run(fixtures / "launchprobe.exe", image_path)
-    assert (started.returncode, started.stdout) == (0, b"")
+    # The registered command line, started as the service manager starts it,
+    # runs the agent (asked only for its version).
+    started = wine.run(fixtures / "launchprobe.exe", image_path + " --version")
+    assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 
 def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(wine, agent, fixtures):
@@ -141,9 +154,10 @@ def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(wine, agent
     image_path = service_values(wine, "front desk")["ImagePath"][1]
     assert image_path == '"C:\\Keldra\\bin\\keldraagent.exe" RUN "front desk"'
     assert event_source_values(wine, "front desk")["TypesSupported"] == ("REG_DWORD", "0x7")
-    # Split into two words, the name would make the agent refuse its command line.
-    started = wine.run(fixtures / "launchprobe.exe", image_path)
-    assert (started.returncode, started.stdout) == (0, b"")
+    # Split into two words, the name would make the agent refuse its command
+    # line instead of printing its version.
+    started = wine.run(fixtures / "launchprobe.exe", image_path + " --version")
+    assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 
 def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_the_source(

@@ -1,5 +1,17 @@
 """A Wine prefix of its own for one test session: the Windows programs run
-there for real, and the traces of service processes are kept in a file."""
+there for real.
+
+What a failure needs to be explained is written to the session's log
+directory (below KELDRA_E2E_LOGS, by default <build root>/e2e-logs), which is
+kept when a test failed and removed otherwise:
+
+  services-trace.log  the trace of services.exe and of every service process
+                      it starts (status reports, controls received, event-log
+                      entries, process creations, each with its time)
+  wineserver.log      the wineserver's own stderr (protocol errors, crashes)
+  programs.log        every Windows program a test ran: command line, exit
+                      code, time taken, stdout and stderr
+"""
 import os
 import pathlib
 import shutil
@@ -8,20 +20,87 @@ import tempfile
 import time
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-BUILD = pathlib.Path(os.environ.get("KELDRA_BUILD_ROOT", REPO / "build")) / "windows"
+BUILD_ROOT = pathlib.Path(os.environ.get("KELDRA_BUILD_ROOT", REPO / "build"))
+BUILD = BUILD_ROOT / "windows"
 DIST = pathlib.Path(os.environ.get("KELDRA_DIST", REPO / "dist"))
 FIXTURES = BUILD / "tests" / "fixtures"
+LOGS = pathlib.Path(os.environ.get("KELDRA_E2E_LOGS", BUILD_ROOT / "e2e-logs"))
 
-# Channels of the processes that services.exe starts: their status reports
-# and their event-log entries.
-SERVICE_TRACE_CHANNELS = "+pid,+service,+eventlog,fixme-all"
+# Channels of services.exe and of the processes it starts. +timestamp gives
+# each line the session's tick count in seconds, so the tests time what the
+# agent did from its own trace lines rather than from when a client process
+# happened to run; +process shows each CreateProcessW with its command line.
+SERVICE_TRACE_CHANNELS = "+timestamp,+pid,+service,+eventlog,+process,fixme-all"
+
+# Windows gives a control handler 30 s; Wine's service manager gives 10 s
+# unless ServicesPipeTimeout says otherwise, reads that value only as a
+# string (REG_SZ) and only when it starts. The agent waits up to 9970 ms on
+# its pause token, so under 10 s a loaded machine answers late. The value is
+# written into the registry file before the session's first command, so the
+# session's one service manager starts with it; the session then checks that
+# a control answered after 10.5 s succeeds.
+PIPE_TIMEOUT_MS = 30000
+SEEDED_REGISTRY = ("WINE REGISTRY Version 2\n"
+                   ";; All keys relative to \\\\Machine\n\n"
+                   "#arch=win64\n\n"
+                   "[System\\\\CurrentControlSet\\\\Control]\n"
+                   f'"ServicesPipeTimeout"="{PIPE_TIMEOUT_MS}"\n\n')
+CHECK_SERVICE = "KeldraPipeTimeoutCheck"
+SLOW_CONTROL = 200  # answered by the stub service after 10.5 s
+
+WINE_STATUS_1 = ("a Linux-side exit status 1 is not proof that the program returned 1: Wine also "
+                 "gives 1 for any Windows exit code whose low byte is 0 and when a wineserver "
+                 "protocol error ends the process (see wineserver.log)")
+
+
+def excerpt(data, limit=4000):
+    """The end of a program's output, as text, for a failure message."""
+    text = data.decode("utf-8", "replace") if isinstance(data, bytes) else str(data or "")
+    return text if len(text) <= limit else "[... " + str(len(text) - limit) + " characters]" + text[-limit:]
+
+
+def outcome(result):
+    """Exit code, stdout and stderr of a finished Windows program, for an
+    assertion's message."""
+    lines = [f"exit code {result.returncode}"]
+    if result.returncode == 1:
+        lines[0] += f" ({WINE_STATUS_1})"
+    lines.append(f"stdout: {result.stdout[:2000]!r}")
+    lines.append("stderr:\n" + excerpt(result.stderr))
+    return "\n".join(lines)
+
+
+class ProgramRun:
+    """One Windows program a test ran, as the failure report shows it."""
+
+    def __init__(self, args):
+        self.args = [str(a) for a in args]
+        self.started = time.monotonic()
+        self.seconds = None
+        self.result = None
+        self.process = None  # for a program left running (spawn)
+
+    def describe(self):
+        head = "$ " + subprocess.list2cmdline(self.args)
+        if self.result is not None:
+            return f"{head}\n({self.seconds:.1f} s) {outcome(self.result)}"
+        state = "still running" if self.process.poll() is None else f"exit code {self.process.returncode}"
+        return f"{head}\n(started in the background) {state}"
 
 
 class WineSession:
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="keldra-wine-"))
         self.prefix = self.root / "pfx"
-        self.trace_path = self.root / "services-trace.log"
+        LOGS.mkdir(parents=True, exist_ok=True)
+        self.logs = pathlib.Path(tempfile.mkdtemp(prefix=time.strftime("session-%Y%m%d-%H%M%S-"), dir=LOGS))
+        self.trace_path = self.logs / "services-trace.log"
+        self.wineserver_log = self.logs / "wineserver.log"
+        self.programs_log = self.logs / "programs.log"
+        self.runs = []
+        self.keep_logs = False
+        self.pipe_timeout_check = None
+        self.pipe_timeout_checked = None
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -32,8 +111,10 @@ class WineSession:
 
     def start(self):
         self.prefix.mkdir()
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        (self.prefix / "system.reg").write_text(SEEDED_REGISTRY)
+        with open(self.wineserver_log, "wb") as log:
+            subprocess.run(["wineserver", "-p"], env=self.env, check=True,
+                           stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         # The first command of the session creates the prefix and starts
         # services.exe; the services it starts later inherit this environment
         # and this stderr. It must not be wineboot itself: wineboot run after
@@ -42,13 +123,53 @@ class WineSession:
         # view of the services.
         boot_env = dict(self.env, WINEDEBUG=SERVICE_TRACE_CHANNELS)
         with open(self.trace_path, "wb") as trace:
-            subprocess.run(["wine", "cmd", "/c", "exit"], env=boot_env, check=True, timeout=300,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
+            boot = subprocess.run(["wine", "cmd", "/c", "exit"], env=boot_env, timeout=300,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
+        assert boot.returncode == 0, (f"the Wine session did not start: exit code {boot.returncode}; "
+                                      f"see {self.trace_path} and {self.wineserver_log}")
+        self.begin_pipe_timeout_check()
+
+    def begin_pipe_timeout_check(self):
+        """Starts a service whose handler answers a control after 10.5 s and
+        sends it that control; confirm_pipe_timeout collects the answer, so
+        the wait overlaps the first tests."""
+        stub = self.place(FIXTURES / "stubservice.exe", "session", "stubservice.exe")
+        scm = FIXTURES / "scmclient.exe"
+        for args in (["create", CHECK_SERVICE, stub + " prompt"], ["start", CHECK_SERVICE]):
+            result = self.run(scm, *args)
+            assert result.returncode == 0, outcome(result)
+        self.pipe_timeout_check = self.spawn(scm, "control", CHECK_SERVICE, SLOW_CONTROL)
+
+    def confirm_pipe_timeout(self):
+        """Fails unless the service manager waited past 10 s for a control."""
+        if self.pipe_timeout_checked is None:
+            out, err = self.pipe_timeout_check.communicate(timeout=120)
+            scm = FIXTURES / "scmclient.exe"
+            self.run(scm, "control", CHECK_SERVICE, 1)
+            self.run(scm, "delete", CHECK_SERVICE)
+            self.pipe_timeout_checked = (self.pipe_timeout_check.returncode, out, err)
+        code, out, err = self.pipe_timeout_checked
+        assert code == 0, (
+            f"the service manager did not wait {PIPE_TIMEOUT_MS} ms for a control handler, so it has not "
+            f"read ServicesPipeTimeout from {self.prefix / 'system.reg'}: scmclient control exit code "
+            f"{code}, stdout {out!r} (error 1053 is the manager's time-out), stderr:\n{excerpt(err)}")
+
+    def settle(self, timeout=60):
+        """Waits until no service start is pending and RpcSs runs: under Wine
+        a process that calls StartServiceCtrlDispatcherW from a console can
+        take over a start that the service manager has under way."""
+        result = self.run(FIXTURES / "scmclient.exe", "settle", int(timeout * 1000), timeout=timeout + 60)
+        assert result.returncode == 0, "service starts still pending: " + outcome(result)
 
     def stop(self):
+        if self.pipe_timeout_check is not None and self.pipe_timeout_check.poll() is None:
+            self.pipe_timeout_check.kill()
+            self.pipe_timeout_check.communicate()
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
         shutil.rmtree(self.root, ignore_errors=True)
+        if not self.keep_logs:
+            shutil.rmtree(self.logs, ignore_errors=True)
 
     def windows_path(self, path):
         """The Windows name of a file below drive_c."""
@@ -63,18 +184,44 @@ class WineSession:
         return self.windows_path(target)
 
     def run(self, program, *args, env=None, timeout=120, **kwargs):
-        """Runs a Windows program; stdout and stderr are bytes as written."""
-        run_env = dict(self.env)
-        run_env.update(env or {})
-        return subprocess.run(["wine", str(program), *map(str, args)], env=run_env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout, **kwargs)
+        """Runs a Windows program; stdout and stderr are bytes as written.
+
+        The exit code is the Linux-side status of the wine process: only its
+        low 8 bits, and 1 can come from Wine itself (see WINE_STATUS_1)."""
+        run_env = self.environment(env)
+        record = ProgramRun(["wine", program, *args])
+        self.runs.append(record)
+        try:
+            result = subprocess.run(record.args, env=run_env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=timeout, **kwargs)
+        except subprocess.TimeoutExpired as cut:
+            record.seconds = time.monotonic() - record.started
+            record.result = subprocess.CompletedProcess(record.args, "none (cut off after "
+                                                        f"{timeout} s)", cut.stdout or b"", cut.stderr or b"")
+            self.log_run(record)
+            raise
+        record.seconds = time.monotonic() - record.started
+        record.result = result
+        self.log_run(record)
+        return result
 
     def spawn(self, program, *args, env=None, **kwargs):
-        run_env = dict(self.env)
-        run_env.update(env or {})
-        return subprocess.Popen(["wine", str(program), *map(str, args)], env=run_env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                **kwargs)
+        run_env = self.environment(env)
+        record = ProgramRun(["wine", program, *args])
+        self.runs.append(record)
+        record.process = subprocess.Popen(record.args, env=run_env, stdin=subprocess.DEVNULL,
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+        return record.process
+
+    def environment(self, changes):
+        """The session's environment with changes; a value None removes the variable."""
+        merged = dict(self.env)
+        merged.update(changes or {})
+        return {name: value for name, value in merged.items() if value is not None}
+
+    def log_run(self, record):
+        with open(self.programs_log, "a", encoding="utf-8") as log:
+            log.write(record.describe() + "\n\n")
 
     def trace_mark(self):
         """Where the service trace ends now; pass it to trace_since."""
@@ -85,11 +232,14 @@ class WineSession:
             f.seek(mark)
             return f.read().decode("latin-1")
 
-    def wait_for_trace(self, mark, predicate, timeout=30.0):
-        """Waits until predicate(trace text since mark) holds; returns the text."""
-        deadline = time.monotonic() + timeout
-        while True:
-            text = self.trace_since(mark)
-            if predicate(text) or time.monotonic() > deadline:
-                return text
-            time.sleep(0.1)
+    def failure_report(self, first_run):
+        """What the Windows programs run since first_run did, for a failed test."""
+        parts = [record.describe() for record in self.runs[first_run:]]
+        parts.append(f"session logs (kept): {self.logs}")
+        try:
+            server = self.wineserver_log.read_text("utf-8", "replace").strip()
+        except OSError:
+            server = ""
+        if server:
+            parts.append("wineserver.log:\n" + excerpt(server, 2000))
+        return "\n\n".join(parts)

@@ -3,7 +3,6 @@ program's service or event source is never changed, an executable path that
 the service manager would rewrite is refused, and one it cannot start is
 reported."""
 import re
-import subprocess
 import time
 
 import pytest
@@ -22,9 +21,7 @@ UNSTARTABLE_PATH = (b"the path of keldraagent.exe is longer than Windows can sta
 
 
 def run_agent(wine, agent, *args):
-    env = dict(wine.env, KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD="S3cret pass!")
-    return subprocess.run(["wine", agent, *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=120)
+    return wine.run(agent, *args, env={"KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD": "S3cret pass!"})
 
 
 def show(result):

@@ -1,9 +1,14 @@
 # What makes the deliverables a release: the same bytes from every build of
 # the same commit, and the hardening an administrator checks for.
 
+if(CMAKE_VERSION VERSION_LESS 3.21)
+  message(FATAL_ERROR "The release build needs CMake 3.21 or later (linker launchers)")
+endif()
+
 # The PE time stamps come from SOURCE_DATE_EPOCH, which the linker and strip
 # both honour; by default the time of the commit being built. Passed on the
-# link and strip command lines, so that a new value relinks.
+# deliverables' link and strip command lines, so that a new value relinks
+# them (and nothing else).
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(KELDRA_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
 else()
@@ -19,7 +24,6 @@ if(NOT KELDRA_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
   message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '${KELDRA_SOURCE_DATE_EPOCH}'")
 endif()
 set(KELDRA_WITH_EPOCH ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KELDRA_SOURCE_DATE_EPOCH})
-set_property(GLOBAL PROPERTY RULE_LAUNCH_LINK "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KELDRA_SOURCE_DATE_EPOCH}")
 
 # No build directory inside the binaries (__FILE__ in assertions and
 # exception locations). GCC tries the last map first, so the build
@@ -36,6 +40,8 @@ add_link_options(-fstack-protector-strong -Wl,--dynamicbase,--high-entropy-va,--
 # table, stays in <build>/unstripped for the checks that need symbols.
 set(KELDRA_UNSTRIPPED_DIR ${CMAKE_BINARY_DIR}/unstripped)
 function(keldra_release_binary target)
+  set_target_properties(${target} PROPERTIES
+    C_LINKER_LAUNCHER "${KELDRA_WITH_EPOCH}" CXX_LINKER_LAUNCHER "${KELDRA_WITH_EPOCH}")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E make_directory ${KELDRA_UNSTRIPPED_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${KELDRA_UNSTRIPPED_DIR}/

@@ -26,34 +26,35 @@ def run(*command, cwd=None, env=None):
                           stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
 
 
-def throw_away_certificate(directory):
+def throw_away_certificate(directory, password):
     key, certificate, pfx = directory / "key.pem", directory / "cert.pem", directory / "cert.pfx"
     made = run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                "-subj", "/CN=Keldra test signing", "-addext", "extendedKeyUsage=codeSigning",
                "-keyout", key, "-out", certificate)
     assert made.returncode == 0, shown(made)
     exported = run("openssl", "pkcs12", "-export", "-inkey", key, "-in", certificate, "-out", pfx,
-                   "-passout", "env:KELDRA_SIGN_PASSWORD", env={"KELDRA_SIGN_PASSWORD": PASSWORD})
+                   "-passout", "env:KELDRA_SIGN_PASSWORD", env={"KELDRA_SIGN_PASSWORD": password})
     assert exported.returncode == 0, shown(exported)
     return certificate, pfx
 
 
-def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root, tmp_path):
+@pytest.mark.parametrize("password", [PASSWORD, ""], ids=["password", "no-password"])
+def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root, tmp_path, password):
     release = tmp_path / "dist"
     release.mkdir()
     for name in DELIVERABLES + ["SHA256SUMS"]:
         shutil.copy2(dist / name, release / name)
     unsigned = {name: (release / name).read_bytes() for name in DELIVERABLES + ["SHA256SUMS"]}
-    sign_env = {"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": PASSWORD}
+    sign_env = {"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": password}
 
     nothing = run(repo / "scripts" / "sign", env=sign_env)
     assert nothing.returncode == 0, shown(nothing)
     assert {name: (release / name).read_bytes() for name in unsigned} == unsigned, shown(nothing)
 
-    certificate, pfx = throw_away_certificate(tmp_path)
+    certificate, pfx = throw_away_certificate(tmp_path, password)
     signed = run(repo / "scripts" / "sign", pfx, env=sign_env)
     assert signed.returncode == 0, shown(signed)
-    assert PASSWORD.encode() not in signed.stdout + signed.stderr, shown(signed)
+    assert not password or password.encode() not in signed.stdout + signed.stderr, shown(signed)
     for name in DELIVERABLES:
         verified = run("osslsigncode", "verify", "-CAfile", certificate, "-in", release / name)
         assert verified.returncode == 0 and b"Signature verification: ok" in verified.stdout, \

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "agent_settings.h"
-#include "message_log.h"
-#include "service_control.h"
+#include "message_log_win.h"
+#include "service_control_win.h"
 #include "service_installation.h"
 #include "service_registration.h"
 #include "service_removal.h"
 #include "text_conversion.h"
 #include "version_output.h"
-#include "worker_command_line.h"
+#include "executable_paths.h"
 
 namespace {
 

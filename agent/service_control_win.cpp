@@ -1,11 +1,11 @@
-#include "service_control.h"
+#include "service_control_win.h"
 
 #include <process.h>
 
 #include "agent_settings.h"
-#include "message_log.h"
+#include "message_log_win.h"
 #include "service_status_table.h"
-#include "worker_supervision.h"
+#include "worker_supervision_win.h"
 
 ServiceRuntimeRecord ServiceRuntime;
 

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "agent_settings.h"
-#include "handle_holders.h"
-#include "message_log.h"
+#include "handle_holders_win.h"
+#include "message_log_win.h"
 #include "service_registration.h"
-#include "system_error_text.h"
+#include "system_error_text_win.h"
 #include "text_conversion.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "handle_holders.h"
-#include "message_log.h"
+#include "handle_holders_win.h"
+#include "message_log_win.h"
 #include "service_registration.h"
 
 namespace {

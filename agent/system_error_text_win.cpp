@@ -1,4 +1,4 @@
-#include "system_error_text.h"
+#include "system_error_text_win.h"
 
 #include <cwchar>
 

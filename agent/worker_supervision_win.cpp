@@ -1,15 +1,15 @@
-#include "worker_supervision.h"
+#include "worker_supervision_win.h"
 
 #include <process.h>
 
 #include <vector>
 
 #include "agent_settings.h"
-#include "handle_holders.h"
-#include "message_log.h"
-#include "system_error_text.h"
+#include "handle_holders_win.h"
+#include "message_log_win.h"
+#include "system_error_text_win.h"
 #include "text_conversion.h"
-#include "worker_command_line.h"
+#include "executable_paths.h"
 
 SupervisionStateRecord SupervisionState;
 

@@ -5,7 +5,7 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
-#include "unique_handle.h"
+#include "handle_holders_win.h"
 
 namespace {
 

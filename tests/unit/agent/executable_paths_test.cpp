@@ -1,4 +1,4 @@
-#include "worker_command_line.h"
+#include "executable_paths.h"
 #include "agent_settings.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent_settings.h"
+#include "command_line.h"
 #include "message_log_win.h"
 #include "service_control_win.h"
 #include "service_installation.h"
@@ -90,13 +91,9 @@ int runService() {
 int wmain(int argc, wchar_t** argv) {
     AgentSettings.modulePath = wideToUtf8(currentModulePath());
 
-    const std::vector<std::string> arguments = utf8Arguments(argc, argv);
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
-
-    if (!parseCommandLine(static_cast<int>(pointers.size()), pointers.data())) {
+    if (!parseCommandLine(utf8Arguments(argc, argv))) {
         logMessage(L"Invalid argument provided.");
-        printUsage();
+        printUsage(AgentSettings.modulePath);
         return 1;
     }
     if (AgentSettings.command == L"INSTALL") return runInstall();

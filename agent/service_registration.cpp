@@ -1,8 +1,5 @@
 #include "service_registration.h"
 
-#include "agent_settings.h"
-#include "text_conversion.h"
-
 namespace {
 
 // SERVICE_STOPPED, the one state in which a service may be deleted at once.
@@ -51,10 +48,6 @@ std::wstring serviceStartName(const std::wstring& account) {
 
 std::wstring eventSourceKeyPath(const std::wstring& serviceName) {
     return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + serviceName;
-}
-
-std::wstring eventMessageFilePath(const std::string& modulePath) {
-    return utf8ToWide(moduleDirectory(modulePath) + "\\vossevent.dll");
 }
 
 RemovalPollStep removalPollStep(bool statusQueried, unsigned long currentState) {

@@ -1,6 +1,5 @@
 #include "version_output.h"
 
-#include "agent_settings.h"
 #include "console_output.h"
 #include "text_conversion.h"
 
@@ -42,7 +41,7 @@ void printVersion() {
     writeConsoleText(utf8ToWide(versionBanner()));
 }
 
-void printUsage() {
+void printUsage(const std::string& modulePath) {
     printVersion();
-    writeConsoleText(usageText(utf8ToWide(AgentSettings.modulePath)));
+    writeConsoleText(usageText(utf8ToWide(modulePath)));
 }

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "agent_settings.h"
+#include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
 #include "system_error_text_win.h"
 #include "text_conversion.h"
-#include "executable_paths.h"
 
 SupervisionStateRecord SupervisionState;
 
@@ -40,7 +40,7 @@ void terminateWorkerLocked() {
 // agent stops, or dies, nothing the worker started outlives it.
 UniqueHandle createWorkerJob() {
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job.valid()) return UniqueHandle();
+    if (!job) return UniqueHandle();
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
@@ -72,12 +72,12 @@ void startDraining(UniqueHandle readEnd) {
     CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
-// Stores a created (still suspended) worker unless a pause or stop came while
-// it was being created; then it is ended before it ever runs.
+// Stores a created worker unless a pause or stop came while it was being
+// created; then it is ended before it can do anything that lasts.
 bool adoptWorker(UniqueHandle& process, UniqueHandle& job) {
     SupervisionLock guard;
     if (heldLocked()) {
-        if (job.valid()) TerminateJobObject(job.get(), 0);
+        if (job) TerminateJobObject(job.get(), 0);
         TerminateProcess(process.get(), 0);
         return false;
     }
@@ -85,6 +85,45 @@ bool adoptWorker(UniqueHandle& process, UniqueHandle& job) {
     SupervisionState.workerJob = job.release();
     return true;
 }
+
+// Said once per process: it stays true for every later worker.
+void reportWorkerWithoutJob() {
+    if (SupervisionState.withoutJobReported) return;
+    SupervisionState.withoutJobReported = true;
+    logMessage(std::wstring(workerWithoutJobMessage));
+}
+
+// PROC_THREAD_ATTRIBUTE_JOB_LIST, which the headers define only for Windows
+// 10 and later; older systems refuse it when it is set.
+constexpr DWORD_PTR jobListAttribute = 13 | PROC_THREAD_ATTRIBUTE_INPUT;
+
+// The attribute list that a worker is created with. The handles it names
+// must outlive the CreateProcessW call.
+class WorkerAttributes {
+public:
+    WorkerAttributes() {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, /* attributes */ 2, 0, &size);
+        storage_.resize(size);
+        const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (!storage_.empty() && InitializeProcThreadAttributeList(list, 2, 0, &size)) list_ = list;
+    }
+    ~WorkerAttributes() {
+        if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+    }
+    WorkerAttributes(const WorkerAttributes&) = delete;
+    WorkerAttributes& operator=(const WorkerAttributes&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+    bool set(DWORD_PTR attribute, HANDLE* handle) {
+        return list_ != nullptr &&
+               UpdateProcThreadAttribute(list_, 0, attribute, handle, sizeof *handle, nullptr, nullptr);
+    }
+
+private:
+    std::vector<unsigned char> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
 
 // Closing the job also ends whatever the worker left running.
 void releaseWorker() {
@@ -134,18 +173,33 @@ HANDLE launchWorker(const std::wstring& commandLine) {
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, /* default size */ 0)) return nullptr;
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    startup.hStdInput = nullptr;
+    // The write end is the one handle the worker inherits, whatever else of
+    // the agent's happens to be inheritable.
+    HANDLE inherited = writeEnd.get();
+    WorkerAttributes attributes;
+    if (!attributes.set(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited)) {
+        logMessage(systemErrorText(GetLastError()));
+        return nullptr;
+    }
+    // Given its job at creation, the worker is in it before its first
+    // instruction, and no moment exists in which the agent could die and
+    // leave it outside. Where the system does not take the job at creation,
+    // the worker is created suspended and put in its job before it runs.
+    UniqueHandle job = createWorkerJob();
+    HANDLE jobHandle = job.get();
+    const bool bornInJob = job && attributes.set(jobListAttribute, &jobHandle);
+
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = writeEnd.get();
+    startup.StartupInfo.hStdError = writeEnd.get();
+    startup.StartupInfo.hStdInput = nullptr;
+    startup.lpAttributeList = attributes.get();
+    const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | DETACHED_PROCESS | (bornInJob ? 0 : CREATE_SUSPENDED);
     PROCESS_INFORMATION created = {};
-    // Created suspended, so that it is in its job before it can start
-    // anything of its own.
-    if (!CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, /* inherit handles */ TRUE,
-                        CREATE_SUSPENDED, /* environment */ nullptr, /* directory */ nullptr, &startup,
-                        &created)) {
+    if (!CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, /* inherit handles */ TRUE, flags,
+                        /* environment */ nullptr, /* directory */ nullptr, &startup.StartupInfo, &created)) {
         const DWORD error = GetLastError();
         writeEnd.reset();
         readEnd.reset();
@@ -156,15 +210,16 @@ HANDLE launchWorker(const std::wstring& commandLine) {
     UniqueHandle thread(created.hThread);
     writeEnd.reset();
 
-    // Without a job (none to be had, or the system refuses a nested one) the
-    // worker still runs; pause and stop then end the worker alone.
-    UniqueHandle job = createWorkerJob();
-    if (job.valid() && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
+    // Without a job (none to be had, or a system without nested jobs that
+    // runs the agent in one) the worker still runs; pause and stop then end
+    // the worker alone, and what it starts may outlive it.
+    if (!bornInJob && job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
+    if (!job) reportWorkerWithoutJob();
 
     const HANDLE workerProcess = process.get();
     if (!adoptWorker(process, job)) return nullptr;
     startDraining(std::move(readEnd));
-    ResumeThread(thread.get());
+    if (!bornInJob) ResumeThread(thread.get());
     return workerProcess;
 }
 

@@ -23,9 +23,14 @@ struct SupervisionStateRecord {
     std::atomic<bool> firstLaunchDone{false};
     // Written and read by the supervision thread alone.
     bool supervisionEnded = false;
+    bool withoutJobReported = false;
 };
 
 extern SupervisionStateRecord SupervisionState;
+
+// Logged once when a worker has to run without a job of its own.
+constexpr const wchar_t* workerWithoutJobMessage =
+    L"failed to put the worker in a job object: what it starts may outlive it";
 
 // The supervision thread's routine (_beginthreadex form); always returns 0.
 unsigned __stdcall superviseWorker(void* unused);

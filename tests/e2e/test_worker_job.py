@@ -1,0 +1,55 @@
+"""How the agent creates its worker: inside the worker's job from the start,
+with the output pipe as the one handle it inherits and no standard input."""
+import pytest
+
+from agent_service import PAUSED, RUNNING, STOPPED, AgentService, alive, restart_service_manager, wait_until_gone
+
+
+@pytest.fixture(scope="module")
+def services(wine, fixtures, dist):
+    restart_service_manager(wine)
+    made = {
+        "born": AgentService(wine, fixtures, dist, "KeldraBorn"),
+        "child": AgentService(wine, fixtures, dist, "KeldraChildAtOnce"),
+    }
+    made["born"].place_worker("exit=0 run_ms=-1")
+    made["child"].place_worker("exit=0 run_ms=-1 child=1")
+    for service in made.values():
+        service.create()
+    for service in made.values():
+        service.start()
+    yield made
+    for service in made.values():
+        if service.query().get("state") not in (STOPPED, None):
+            service.control(1)
+        service.delete()
+
+
+def test_worker_starts_in_its_job_with_only_its_output_pipe_and_no_input(services):
+    service = services["born"]
+    service.wait_for_state(RUNNING)
+    given = service.wait_for_records("inherit", 1)[0]
+    started = service.wait_for_records("start", 1)[0]
+    assert given["pid"] == started["pid"]
+    # handles: every inheritable handle it holds; pipe: its standard output
+    # (and error) is one of them, and a pipe.
+    assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe")} == \
+        {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1}, given
+
+
+def test_a_child_started_at_once_is_ended_by_a_pause(services, wine, fixtures):
+    service = services["child"]
+    service.wait_for_state(RUNNING)
+    worker = service.wait_for_records("start", 1)[0]["pid"]
+    child = service.wait_for_records("child", 1)[0]["pid"]
+    assert service.records("inherit")[0]["injob"] == 1
+    exit_code, status, _ = service.control(2)
+    assert (exit_code, status.get("state")) == (0, PAUSED), status
+    assert wait_until_gone(wine, fixtures, [worker, child]) == {worker: False, child: False}
+    # The next worker, after a continue, is born in a job of its own too.
+    exit_code, status, _ = service.control(3)
+    assert (exit_code, status.get("state")) == (0, RUNNING), status
+    given = service.wait_for_records("inherit", 2)[1]
+    assert (given["injob"], given["handles"], given["pipe"]) == (1, 1, 1), given
+    second_child = service.wait_for_records("child", 2)[1]["pid"]
+    assert alive(wine, fixtures, second_child) == {second_child: True}

@@ -72,6 +72,20 @@ int runInstall() {
     return 0;
 }
 
+// The service has been reported stopped, but the supervision thread may
+// still be running: a stop waits only so long for it (a launch that hangs,
+// for one). Returning from wmain would have the C runtime destroy
+// AgentSettings and the other records while that thread may still read them.
+// Ending the process here stops every thread first and destroys nothing;
+// nothing is left to flush or release (console output is written unbuffered,
+// the event source needs no deregistration, the worker's job ends with the
+// last handle to it).
+[[noreturn]] void endStoppedService() {
+    TerminateProcess(GetCurrentProcess(), 0);
+    // TerminateProcess does not return for the calling process itself.
+    ExitProcess(0);
+}
+
 // The process becomes the service: the dispatcher keeps the main thread
 // until the service has stopped, or fails at once when the process was not
 // started by the Service Control Manager (nothing is said then).
@@ -82,8 +96,8 @@ int runService() {
     eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
     if (eventSourceHandle == nullptr) logMessage(L"failed to register event handle");
     // A failed start (RUN from a console) has no one to report to.
-    StartServiceCtrlDispatcherW(serviceTable);
-    return 0;
+    if (!StartServiceCtrlDispatcherW(serviceTable)) return 0;
+    endStoppedService();
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ struct ServiceRuntimeRecord {
 
 extern ServiceRuntimeRecord ServiceRuntime;
 
+// The supervision thread's name, where the system keeps thread names.
+constexpr const wchar_t* supervisionThreadName = L"keldra supervision";
+
 void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments);
 void WINAPI serviceControlHandler(DWORD control);
 

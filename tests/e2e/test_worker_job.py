@@ -1,8 +1,14 @@
 """How the agent creates its worker: inside the worker's job from the start,
-with the output pipe as the one handle it inherits and no standard input."""
+with the output pipe as the one handle it inherits and no standard input;
+and how the process ends after a stop that finds the supervision thread
+held up."""
+import select
+import subprocess
+
 import pytest
 
-from agent_service import PAUSED, RUNNING, STOPPED, AgentService, alive, restart_service_manager, wait_until_gone
+from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
+                           restart_service_manager, wait_until_gone)
 
 
 @pytest.fixture(scope="module")
@@ -11,9 +17,11 @@ def services(wine, fixtures, dist):
     made = {
         "born": AgentService(wine, fixtures, dist, "KeldraBorn"),
         "child": AgentService(wine, fixtures, dist, "KeldraChildAtOnce"),
+        "held": AgentService(wine, fixtures, dist, "KeldraHeldUp"),
     }
     made["born"].place_worker("exit=0 run_ms=-1")
     made["child"].place_worker("exit=0 run_ms=-1 child=1")
+    made["held"].place_worker("exit=0 run_ms=-1 child=1")
     for service in made.values():
         service.create()
     for service in made.values():
@@ -53,3 +61,42 @@ def test_a_child_started_at_once_is_ended_by_a_pause(services, wine, fixtures):
     assert (given["injob"], given["handles"], given["pipe"]) == (1, 1, 1), given
     second_child = service.wait_for_records("child", 2)[1]["pid"]
     assert alive(wine, fixtures, second_child) == {second_child: True}
+
+
+def watch_exit(wine, fixtures, windows_pid):
+    """A processprobe that holds the process and prints its exit code when it
+    ends; returned once it holds it."""
+    watcher = subprocess.Popen(["wine", str(fixtures / "processprobe.exe"), "wait", str(windows_pid), "120000"],
+                               env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    ready, _, _ = select.select([watcher.stdout], [], [], 60)
+    first = watcher.stdout.readline().decode().split() if ready else []
+    if first != ["waiting"]:
+        watcher.kill()
+        raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")
+    return watcher
+
+
+def test_a_stop_that_finds_the_supervision_thread_held_up_still_ends_everything(services, wine, fixtures):
+    service = services["held"]
+    pid = service.wait_for_state(RUNNING)["pid"]
+    worker = service.wait_for_records("start", 1)[0]["pid"]
+    child = service.wait_for_records("child", 1)[0]["pid"]
+    # The supervision thread stops where it is, as in a launch that never
+    # comes back: the stop's wait for it runs out.
+    held = wine.run(fixtures / "threadprobe.exe", "suspend", pid, "keldra supervision")
+    assert (held.returncode, held.stdout.split()) == (0, [b"suspended"]), (held.returncode, held.stdout, held.stderr)
+    watcher = watch_exit(wine, fixtures, pid)
+    mark = wine.trace_mark()
+    exit_code, _, elapsed = service.control(1)
+    assert exit_code == 0
+    assert 4.5 <= elapsed <= 30.0, elapsed
+    service.wait_for_state(STOPPED)
+    assert [report[0] for report in service.statuses(pid, mark)] == [STOP_PENDING, STOPPED]
+    # The process ends at once, with exit code 0, and nothing of the
+    # service outlives it.
+    output, errors = watcher.communicate(timeout=60)
+    assert output.decode().split() == ["exit=0"], (output, errors[-2000:])
+    assert wait_until_gone(wine, fixtures, [worker, child, pid]) == {worker: False, child: False, pid: False}
+    assert RESTARTED not in service.events(pid, mark)
+    assert len(service.records("start")) == 1

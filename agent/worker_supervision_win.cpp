@@ -1,7 +1,6 @@
 #include "worker_supervision_win.h"
 
-#include <process.h>
-
+#include <cwchar>
 #include <vector>
 
 #include "agent_settings.h"
@@ -49,27 +48,53 @@ UniqueHandle createWorkerJob() {
     return job;
 }
 
-unsigned __stdcall drainWorkerOutput(void* readEnd) {
-    // The worker's output is debug text that has no place in the event log;
-    // it is read only so that a worker writing more than the pipe holds never
-    // blocks. The read fails once every write end has closed.
-    char buffer[4096];
-    DWORD received = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &received, nullptr)) {
-    }
-    CloseHandle(readEnd);
-    return 0;
+// The worker's output pipe. Its standard output and error are the write end;
+// the agent reads the other end on the supervision thread itself, while it
+// waits for the worker, so no thread of its own is needed for that (under
+// Wine each thread costs about a megabyte). Anonymous pipes cannot be read
+// that way, hence a named pipe: made by this process alone (first instance),
+// open to one local writer, named after the process and a serial number.
+bool createOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
+    static LONG serial = 0;
+    wchar_t name[80] = {};
+    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\keldra-worker-output-%lu-%ld",
+                  GetCurrentProcessId(), InterlockedIncrement(&serial));
+    readEnd.reset(CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, /* instances */ 1,
+                                   /* default buffer sizes */ 0, 0, /* default time-out */ 0, nullptr));
+    if (!readEnd) return false;
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, /* descriptor */ nullptr, /* inherit */ TRUE};
+    writeEnd.reset(CreateFileW(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (writeEnd) return true;
+    readEnd.reset();
+    return false;
 }
 
-// The drain thread owns the read end from here on and closes it when the
-// pipe breaks; without a drain thread the read end is closed at once, so the
-// worker's writes fail instead of blocking.
-void startDraining(UniqueHandle readEnd) {
-    const uintptr_t thread = _beginthreadex(nullptr, 64 * 1024, drainWorkerOutput, readEnd.get(),
-                                            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == 0) return;
-    readEnd.release();
-    CloseHandle(reinterpret_cast<HANDLE>(thread));
+// Reads and discards the worker's output until the worker ends, so that a
+// worker writing more than the pipe holds never blocks: the output is debug
+// text that has no place in the event log.
+void awaitWorker(HANDLE worker, HANDLE readEnd) {
+    const UniqueHandle readDone(CreateEventW(nullptr, /* manual reset */ TRUE, FALSE, nullptr));
+    OVERLAPPED read = {};
+    read.hEvent = readDone.get();
+    char buffer[4096];
+    const auto startRead = [&] {
+        return ReadFile(readEnd, buffer, sizeof buffer, nullptr, &read) || GetLastError() == ERROR_IO_PENDING;
+    };
+    // Once the pipe breaks or fails, only the worker is waited for.
+    bool reading = readDone && startRead();
+    for (;;) {
+        const HANDLE waits[] = {worker, readDone.get()};
+        if (WaitForMultipleObjects(reading ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+        DWORD received = 0;
+        reading = GetOverlappedResult(readEnd, &read, &received, FALSE) && startRead();
+    }
+    if (reading) {
+        // The buffer and the OVERLAPPED must outlive the read.
+        DWORD received = 0;
+        CancelIo(readEnd);
+        GetOverlappedResult(readEnd, &read, &received, TRUE);
+    }
 }
 
 // Stores a created worker unless a pause or stop came while it was being
@@ -163,15 +188,13 @@ bool restBeforeLaunch() {
 
 }  // namespace
 
-HANDLE launchWorker(const std::wstring& commandLine) {
+UniqueHandle launchWorker(const std::wstring& commandLine) {
     std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
     writableCommandLine.push_back(L'\0');
 
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, /* descriptor */ nullptr, /* inherit */ TRUE};
     UniqueHandle readEnd;
     UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, /* default size */ 0)) return nullptr;
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    if (!createOutputPipe(readEnd, writeEnd)) return UniqueHandle();
 
     // The write end is the one handle the worker inherits, whatever else of
     // the agent's happens to be inheritable.
@@ -179,7 +202,7 @@ HANDLE launchWorker(const std::wstring& commandLine) {
     WorkerAttributes attributes;
     if (!attributes.set(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited)) {
         logMessage(systemErrorText(GetLastError()));
-        return nullptr;
+        return UniqueHandle();
     }
     // Given its job at creation, the worker is in it before its first
     // instruction, and no moment exists in which the agent could die and
@@ -204,7 +227,7 @@ HANDLE launchWorker(const std::wstring& commandLine) {
         writeEnd.reset();
         readEnd.reset();
         logMessage(systemErrorText(error));
-        return nullptr;
+        return UniqueHandle();
     }
     UniqueHandle process(created.hProcess);
     UniqueHandle thread(created.hThread);
@@ -216,23 +239,22 @@ HANDLE launchWorker(const std::wstring& commandLine) {
     if (!bornInJob && job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
     if (!job) reportWorkerWithoutJob();
 
-    const HANDLE workerProcess = process.get();
-    if (!adoptWorker(process, job)) return nullptr;
-    startDraining(std::move(readEnd));
+    if (!adoptWorker(process, job)) return UniqueHandle();
     if (!bornInJob) ResumeThread(thread.get());
-    return workerProcess;
+    return readEnd;
 }
 
 void runWorkerOnce() {
     const std::wstring commandLine =
         utf8ToWide(workerCommandLine(AgentSettings.modulePath, AgentSettings.workerArguments));
-    // Only this thread closes the handle, so it stays valid here without
-    // the lock.
-    const HANDLE worker = launchWorker(commandLine);
+    const UniqueHandle output = launchWorker(commandLine);
     SupervisionState.firstLaunchDone = true;
-    if (worker == nullptr) return;
+    if (!output) return;
 
-    WaitForSingleObject(worker, INFINITE);
+    // Only this thread stores or closes the handle, so it stays valid here
+    // without the lock.
+    const HANDLE worker = SupervisionState.workerProcess;
+    awaitWorker(worker, output.get());
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(worker, &exitCode)) exitCode = 0;
     SupervisionState.supervisionEnded = exitCode == exitCodeEndingSupervision;

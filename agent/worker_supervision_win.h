@@ -4,6 +4,8 @@
 #include <atomic>
 #include <string>
 
+#include "handle_holders_win.h"
+
 // Shared by the supervision thread and the service control handler.
 //
 // Pause and stop are cooperative: the handler never suspends the supervision
@@ -36,9 +38,10 @@ constexpr const wchar_t* workerWithoutJobMessage =
 unsigned __stdcall superviseWorker(void* unused);
 // One launch of the worker and the wait for its end.
 void runWorkerOnce();
-// Starts the worker from its command line; returns its process handle (also
-// stored in SupervisionState.workerProcess), or null when no worker runs.
-HANDLE launchWorker(const std::wstring& commandLine);
+// Starts the worker from its command line and stores its process handle in
+// SupervisionState.workerProcess; returns the agent's end of the worker's
+// output pipe, or an empty holder when no worker runs.
+UniqueHandle launchWorker(const std::wstring& commandLine);
 
 // For the control handler. holdSupervision ends the running worker (and
 // everything in its job) with exit code 0 and lets no worker start until

@@ -1,9 +1,6 @@
 #include "service_control_win.h"
 
-#include <process.h>
-
 #include "agent_settings.h"
-#include "message_log_win.h"
 #include "service_status_table.h"
 #include "worker_supervision_win.h"
 
@@ -46,20 +43,22 @@ void reportStatus(const ServiceStatusValues& values) {
 
 }  // namespace
 
-bool startSupervision() {
+void reportRunning() {
+    reportStatus(startedStatus(currentStatus()));
+}
+
+// Supervision runs on the thread that the dispatcher gives serviceMain: no
+// thread is started for it and none ends once the service runs. Under Wine
+// every thread costs about a megabyte, and an ended thread's stack is kept
+// until another thread ends.
+void prepareSupervision() {
     ServiceRuntime.pauseSemaphore = CreateSemaphoreW(nullptr, /* initial */ 1, /* maximum */ 1, nullptr);
-    SupervisionState.firstLaunchDone = false;
-    ServiceRuntime.supervisorThread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, superviseWorker, nullptr, 0, nullptr));
-    if (ServiceRuntime.supervisorThread == nullptr) return false;
-    nameThread(ServiceRuntime.supervisorThread, supervisionThreadName);
-    // Progress reports only when messages reach the event log: without a
-    // source the manager sees just the start and the outcome.
-    while (!SupervisionState.firstLaunchDone) {
-        if (eventSourceHandle != nullptr) reportStatus(startProgressStatus(currentStatus()));
-        Sleep(1000);
+    HANDLE thread = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, SYNCHRONIZE,
+                        /* inherit */ FALSE, 0)) {
+        ServiceRuntime.supervisorThread = thread;
     }
-    return ServiceRuntime.supervisorThread != nullptr;
+    nameThread(GetCurrentThread(), supervisionThreadName);
 }
 
 bool pauseSupervision() {
@@ -97,8 +96,10 @@ void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
         RegisterServiceCtrlHandlerW(AgentSettings.serviceName.c_str(), serviceControlHandler);
     if (ServiceRuntime.statusHandle == nullptr) return;
     reportStatus(startPendingStatus());
-    const bool supervising = startSupervision();
-    reportStatus(startOutcomeStatus(currentStatus(), supervising));
+    prepareSupervision();
+    // Reported running as soon as the first launch has been tried; the
+    // supervision then goes on here until the service is stopped.
+    superviseWorker(reportRunning);
 }
 
 void WINAPI serviceControlHandler(DWORD control) {

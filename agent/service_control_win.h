@@ -9,7 +9,7 @@ struct ServiceRuntimeRecord {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS statusRecord = {};
     HANDLE pauseSemaphore = nullptr;
-    HANDLE supervisorThread = nullptr;  // null after a stop
+    HANDLE supervisorThread = nullptr;  // the thread serviceMain runs on; null after a stop
 };
 
 extern ServiceRuntimeRecord ServiceRuntime;
@@ -20,7 +20,6 @@ constexpr const wchar_t* supervisionThreadName = L"keldra supervision";
 void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments);
 void WINAPI serviceControlHandler(DWORD control);
 
-bool startSupervision();
 bool pauseSupervision();
 bool continueSupervision();
 bool stopSupervision();

@@ -244,11 +244,11 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     return readEnd;
 }
 
-void runWorkerOnce() {
+void runWorkerOnce(void (*afterLaunch)()) {
     const std::wstring commandLine =
         utf8ToWide(workerCommandLine(AgentSettings.modulePath, AgentSettings.workerArguments));
     const UniqueHandle output = launchWorker(commandLine);
-    SupervisionState.firstLaunchDone = true;
+    if (afterLaunch != nullptr) afterLaunch();
     if (!output) return;
 
     // Only this thread stores or closes the handle, so it stays valid here
@@ -261,16 +261,15 @@ void runWorkerOnce() {
     releaseWorker();
 }
 
-unsigned __stdcall superviseWorker(void*) {
-    runWorkerOnce();
+void superviseWorker(void (*afterFirstLaunch)()) {
+    runWorkerOnce(afterFirstLaunch);
     while (!SupervisionState.supervisionEnded) {
         if (!announceRestart()) break;
         // A pause within the second starts over after the continue: restart
         // message first, then the full second.
         if (!restBeforeLaunch()) continue;
-        runWorkerOnce();
+        runWorkerOnce(nullptr);
     }
-    return 0;
 }
 
 void holdSupervision(bool forGood) {

@@ -1,6 +1,6 @@
 #include "agent_settings.h"
 
-AgentSettingsRecord AgentSettings;
+AgentSettingsRecord& AgentSettings = *new AgentSettingsRecord;
 
 bool isUsableServiceName(const std::wstring& name) {
     // An empty name would address the Application log's own key, and a

@@ -15,7 +15,10 @@ struct AgentSettingsRecord {
     std::string modulePath;       // UTF-8, full path of the running executable
 };
 
-extern AgentSettingsRecord AgentSettings;
+// Never destroyed: when the service has stopped, wmain returns while the
+// supervision may still be running (a stop waits for it only so long), and
+// the C runtime's exit must not tear the settings down under it.
+extern AgentSettingsRecord& AgentSettings;
 
 // A name the system can use for a service and for its event source key.
 bool isUsableServiceName(const std::wstring& name);

@@ -6,6 +6,7 @@
 
 #include "agent_settings.h"
 #include "command_line.h"
+#include "executable_paths.h"
 #include "message_log_win.h"
 #include "service_control_win.h"
 #include "service_installation.h"
@@ -13,7 +14,6 @@
 #include "service_removal.h"
 #include "text_conversion.h"
 #include "version_output.h"
-#include "executable_paths.h"
 
 namespace {
 
@@ -72,20 +72,6 @@ int runInstall() {
     return 0;
 }
 
-// The service has been reported stopped, but the supervision thread may
-// still be running: a stop waits only so long for it (a launch that hangs,
-// for one). Returning from wmain would have the C runtime destroy
-// AgentSettings and the other records while that thread may still read them.
-// Ending the process here stops every thread first and destroys nothing;
-// nothing is left to flush or release (console output is written unbuffered,
-// the event source needs no deregistration, the worker's job ends with the
-// last handle to it).
-[[noreturn]] void endStoppedService() {
-    TerminateProcess(GetCurrentProcess(), 0);
-    // TerminateProcess does not return for the calling process itself.
-    ExitProcess(0);
-}
-
 // The process becomes the service: the dispatcher keeps the main thread
 // until the service has stopped, or fails at once when the process was not
 // started by the Service Control Manager (nothing is said then).
@@ -95,9 +81,12 @@ int runService() {
     const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
     eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
     if (eventSourceHandle == nullptr) logMessage(L"failed to register event handle");
-    // A failed start (RUN from a console) has no one to report to.
-    if (!StartServiceCtrlDispatcherW(serviceTable)) return 0;
-    endStoppedService();
+    // A failed start (RUN from a console) has no one to report to. After a
+    // stop the supervision may still be running while the process ends; what
+    // it reads is never destroyed (see AgentSettings and the records of the
+    // service run).
+    StartServiceCtrlDispatcherW(serviceTable);
+    return 0;
 }
 
 }  // namespace

@@ -41,8 +41,6 @@ void reportStatus(const ServiceStatusValues& values) {
     SetServiceStatus(ServiceRuntime.statusHandle, &record);
 }
 
-}  // namespace
-
 void reportRunning() {
     reportStatus(startedStatus(currentStatus()));
 }
@@ -53,13 +51,11 @@ void reportRunning() {
 // until another thread ends.
 void prepareSupervision() {
     ServiceRuntime.pauseSemaphore = CreateSemaphoreW(nullptr, /* initial */ 1, /* maximum */ 1, nullptr);
-    HANDLE thread = nullptr;
-    if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, SYNCHRONIZE,
-                        /* inherit */ FALSE, 0)) {
-        ServiceRuntime.supervisorThread = thread;
-    }
+    ServiceRuntime.supervisionEnded = CreateEventW(nullptr, /* manual reset */ TRUE, FALSE, nullptr);
     nameThread(GetCurrentThread(), supervisionThreadName);
 }
+
+}  // namespace
 
 bool pauseSupervision() {
     WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
@@ -77,12 +73,13 @@ bool stopSupervision() {
     WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
     holdSupervision(/* for good */ true);
     // A worker that was being created when the stop came is ended by the
-    // thread itself once it sees the stop; the wait gives it the time. A
-    // thread still busy after it is cut short when the process ends.
-    if (ServiceRuntime.supervisorThread != nullptr) {
-        WaitForSingleObject(ServiceRuntime.supervisorThread, supervisionEndWaitMs);
-        CloseHandle(ServiceRuntime.supervisorThread);
-        ServiceRuntime.supervisorThread = nullptr;
+    // supervision itself once it sees the stop; the wait gives it the time,
+    // and supervision still busy after it is cut short when the process
+    // ends. The end of the supervision is waited for, not the end of its
+    // thread: under Wine the first thread to end in a process loads a
+    // library first, and a control handler has only ten seconds there.
+    if (ServiceRuntime.supervisionEnded != nullptr) {
+        WaitForSingleObject(ServiceRuntime.supervisionEnded, supervisionEndWaitMs);
     }
     return true;
 }
@@ -100,6 +97,7 @@ void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
     // Reported running as soon as the first launch has been tried; the
     // supervision then goes on here until the service is stopped.
     superviseWorker(reportRunning);
+    if (ServiceRuntime.supervisionEnded != nullptr) SetEvent(ServiceRuntime.supervisionEnded);
 }
 
 void WINAPI serviceControlHandler(DWORD control) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 
 #include "handle_holders_win.h"
 
@@ -26,6 +27,10 @@ struct SupervisionStateRecord {
 };
 
 extern SupervisionStateRecord SupervisionState;
+// The process can end while the supervision still runs; nothing of this
+// record may be torn down at exit under it.
+static_assert(std::is_trivially_destructible<SupervisionStateRecord>::value,
+              "the supervision state must outlive the supervision");
 
 // Logged once when a worker has to run without a job of its own.
 constexpr const wchar_t* workerWithoutJobMessage =

@@ -93,8 +93,8 @@ def test_a_stop_that_finds_the_supervision_thread_held_up_still_ends_everything(
     assert 4.5 <= elapsed <= 30.0, elapsed
     service.wait_for_state(STOPPED)
     assert [report[0] for report in service.statuses(pid, mark)] == [STOP_PENDING, STOPPED]
-    # The process ends at once, with exit code 0, and nothing of the
-    # service outlives it.
+    # The process ends, with exit code 0, and nothing of the service
+    # outlives it.
     output, errors = watcher.communicate(timeout=60)
     assert output.decode().split() == ["exit=0"], (output, errors[-2000:])
     assert wait_until_gone(wine, fixtures, [worker, child, pid]) == {worker: False, child: False, pid: False}

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command_line.h"
@@ -153,6 +156,26 @@ TEST(CommandLine, AValidLineFillsTheSettings) {
     EXPECT_EQ(AgentSettings.serviceName, L"agent7");
     EXPECT_EQ(AgentSettings.displayName, L"Shown");
     EXPECT_EQ(AgentSettings.accountUser, L"bob");
+}
+
+// When the service has stopped the process ends while the supervision may
+// still read the settings; the exit must not tear them down under it.
+TEST(AgentSettingsDeathTest, OutliveTheProcessExitUnderARunningThread) {
+    EXPECT_EXIT(
+        {
+            AgentSettings.serviceName = std::wstring(200, L'x');
+            std::thread reader([] {
+                for (;;) {
+                    if (AgentSettings.serviceName.size() != 200 || AgentSettings.serviceName[199] != L'x') {
+                        std::_Exit(3);
+                    }
+                }
+            });
+            reader.detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 #pragma once
-#include <windows.h>
-
 #include <string>
-
-#include "service_registration.h"
 
 // Registers the running executable (AgentSettings.modulePath) as an
 // automatically started service of its own process, then its event source
@@ -15,10 +11,3 @@
 bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
                     const std::wstring& displayName, const std::wstring& account,
                     const std::wstring& password);
-
-// Whether the service of that name is absent, ours or another program's; a
-// service whose command line cannot be read counts as another program's.
-Ownership serviceOwnership(SC_HANDLE manager, const std::wstring& serviceName);
-
-// The same for the event source of that name in the Application log.
-Ownership eventSourceOwnership(const std::wstring& serviceName);

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "agent_settings.h"
-#include "text_conversion.h"
-
 namespace {
 
 // SERVICE_STOPPED, the one state in which a service may be deleted at once.
@@ -113,10 +110,6 @@ std::wstring serviceStartName(const std::wstring& account) {
 
 std::wstring eventSourceKeyPath(const std::wstring& serviceName) {
     return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + serviceName;
-}
-
-std::wstring eventMessageFilePath(const std::string& modulePath) {
-    return utf8ToWide(moduleDirectory(modulePath) + "\\vossevent.dll");
 }
 
 RemovalPollStep removalPollStep(bool statusQueried, unsigned long currentState) {

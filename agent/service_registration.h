@@ -60,9 +60,6 @@ std::wstring serviceStartName(const std::wstring& account);
 // Below HKEY_LOCAL_MACHINE.
 std::wstring eventSourceKeyPath(const std::wstring& serviceName);
 
-// The event message library beside the executable (module path in UTF-8).
-std::wstring eventMessageFilePath(const std::string& modulePath);
-
 // REMOVE gives a stopping service this many status queries, each answered
 // with anything but "stopped" being followed by a pause.
 constexpr int removalPollLimit = 5;

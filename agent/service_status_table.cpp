@@ -13,12 +13,7 @@ ServiceStatusValues startPendingStatus() {
     return {ServiceStates::startPending, 0, 15000};
 }
 
-ServiceStatusValues startProgressStatus(ServiceStatusValues current) {
-    return {ServiceStates::startPending, current.checkPoint + 1, current.waitHint + 1000};
-}
-
-ServiceStatusValues startOutcomeStatus(ServiceStatusValues current, bool supervising) {
-    if (!supervising) return {ServiceStates::stopped, current.checkPoint, current.waitHint};
+ServiceStatusValues startedStatus(ServiceStatusValues current) {
     return {ServiceStates::running, current.checkPoint, 1000};
 }
 

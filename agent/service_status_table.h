@@ -32,11 +32,9 @@ ServiceControlAction actionForControl(std::uint32_t controlCode);
 
 // Start pending, check point 0, wait hint 15000.
 ServiceStatusValues startPendingStatus();
-// One more poll for the first launch: check point + 1, wait hint + 1000.
-ServiceStatusValues startProgressStatus(ServiceStatusValues current);
-// Running with wait hint 1000 once supervision runs, stopped otherwise; the
-// check point stays as the progress reports left it.
-ServiceStatusValues startOutcomeStatus(ServiceStatusValues current, bool supervising);
+// Running, once the first launch has been tried: wait hint 1000, the check
+// point as it was.
+ServiceStatusValues startedStatus(ServiceStatusValues current);
 // Stop pending with the check point raised by one.
 ServiceStatusValues stopPendingStatus(ServiceStatusValues current);
 // Stopped with check point 0.

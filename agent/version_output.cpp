@@ -1,16 +1,18 @@
 #include "version_output.h"
 
-#include "agent_settings.h"
 #include "console_output.h"
+#include "keldra_version.h"
 #include "text_conversion.h"
 
 namespace {
 
+// Set in the build (CMake's project version and cache variables), where the
+// version resource takes them from too.
 const char productLine[] = "Keldra Agent";
-const char productVersion[] = "9.8.0";
-const char revision[] = "REL-9_8_0-1";
-const char buildDateTime[] = "Nov 21 2024 09:33:56";
-const long supportedSchema = 202411191;
+const char productVersion[] = KELDRA_VERSION_TEXT;
+const char revision[] = KELDRA_REVISION;
+const char buildDateTime[] = KELDRA_BUILD_DATE;
+const long supportedSchema = KELDRA_SCHEMA;
 
 }  // namespace
 
@@ -42,7 +44,7 @@ void printVersion() {
     writeConsoleText(utf8ToWide(versionBanner()));
 }
 
-void printUsage() {
+void printUsage(const std::string& modulePath) {
     printVersion();
-    writeConsoleText(usageText(utf8ToWide(AgentSettings.modulePath)));
+    writeConsoleText(usageText(utf8ToWide(modulePath)));
 }

@@ -7,5 +7,5 @@ std::string versionBanner();
 std::wstring usageText(const std::wstring& modulePath);
 
 void printVersion();
-// The banner, then the usage lines; reads AgentSettings.modulePath.
-void printUsage();
+// The banner, then the usage lines for the executable at modulePath (UTF-8).
+void printUsage(const std::string& modulePath);

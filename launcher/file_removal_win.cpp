@@ -5,8 +5,8 @@
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include "handle_holders_win.h"
 #include "root_path.h"
-#include "unique_handle.h"
 
 namespace {
 

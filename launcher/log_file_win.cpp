@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "unique_handle.h"
+#include "handle_holders_win.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "launcher_messages.h"
 #include "log_file.h"
 #include "package_command.h"
-#include "unique_handle.h"
+#include "handle_holders_win.h"
 
 namespace {
 

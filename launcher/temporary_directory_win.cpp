@@ -1,5 +1,7 @@
 #include "temporary_directory.h"
 
+#include <windows.h>
+
 std::wstring temporaryDirectory(DWORD firstBufferSize) {
     std::wstring buffer(firstBufferSize, L'\0');
     // The directory can change between two calls; a few rounds settle it.

@@ -5,6 +5,7 @@ order and with its times, read from the session's trace."""
 import collections
 import pathlib
 import re
+import select
 import time
 
 from wine_session import outcome
@@ -204,3 +205,16 @@ def wait_until_gone(wine, fixtures, pids, timeout=15.0):
         if not any(states.values()) or time.monotonic() > deadline:
             return states
         time.sleep(0.3)
+
+
+def watch_exit(wine, fixtures, windows_pid, timeout_ms=120000):
+    """A processprobe that holds the process and prints its exit code when it
+    ends; returned once it holds it (on a loaded machine starting it can take
+    seconds)."""
+    watcher = wine.spawn(fixtures / "processprobe.exe", "wait", windows_pid, timeout_ms)
+    ready, _, _ = select.select([watcher.stdout], [], [], 60)
+    first = watcher.stdout.readline().decode().split() if ready else []
+    if first != ["waiting"]:
+        watcher.kill()
+        raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")
+    return watcher

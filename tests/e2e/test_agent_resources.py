@@ -37,3 +37,13 @@ def test_manifest_runs_as_invoker_without_ui_access(wine, fixtures, dist, progra
     _, manifest = resources(wine, fixtures, dist / program)
     assert 'level="asInvoker"' in manifest
     assert 'uiAccess="false"' in manifest
+
+
+def test_banner_and_version_resource_name_the_same_version(wine, fixtures, dist):
+    lines, _ = resources(wine, fixtures, dist / "keldraagent.exe")
+    values = dict(line.split("=", 1) for line in lines if "=" in line and not line.startswith("Icon="))
+    banner = wine.run(wine.place(dist / "keldraagent.exe", "Probe", "keldraagent.exe"), "RUN", "svc", "-v")
+    version_line = banner.stdout.decode("utf-8").split("\r\n")[1]
+    assert version_line == "Version: " + values["String:ProductVersion"], (banner.returncode, banner.stdout, banner.stderr)
+    ms, ls = int(values["FileVersionMS"], 16), int(values["FileVersionLS"], 16)
+    assert values["String:FileVersion"] == "%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16)

@@ -6,13 +6,12 @@ Times come from the service's own trace lines (its status reports, its
 messages and its process creations), so a loaded machine delays a test but
 does not bend what it measures."""
 import os
-import select
 import signal
 
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           probe, wait_until_gone, wine_processes)
+                           probe, wait_until_gone, watch_exit, wine_processes)
 from wine_session import outcome
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
@@ -156,14 +155,7 @@ def test_two_pauses_in_a_row_end_the_worker_and_start_none(services, wine, fixtu
     pid = agent_pid(service)
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     check_point = service.statuses(pid)[-1][4]
-    watcher = wine.spawn(fixtures / "processprobe.exe", "wait", worker, 60000)
-    # The watcher must hold the worker's handle before the pause; on a loaded
-    # machine starting it can take seconds.
-    ready, _, _ = select.select([watcher.stdout], [], [], 60)
-    first = watcher.stdout.readline().decode().split() if ready else []
-    if first != ["waiting"]:
-        watcher.kill()
-        raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")
+    watcher = watch_exit(wine, fixtures, worker, 60000)
     mark = wine.trace_mark()
     exit_code, status, _ = service.control(2)
     assert (exit_code, status.get("state")) == (0, PAUSED), status

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent_settings.h"
+#include "command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> arguments{"keldraagent.exe"};
@@ -18,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     arguments.push_back(current);
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
 
-    AgentSettings = AgentSettingsRecord{};
-    const ParseOutcome outcome = parseArguments(static_cast<int>(pointers.size()), pointers.data());
-    if (outcome == ParseOutcome::valid && !isUsableServiceName(AgentSettings.serviceName)) __builtin_trap();
+    const ParsedCommandLine line = parseArguments(arguments);
+    // A line is refused exactly when a reason is given, and a line that is
+    // acted on always names a service that has a key of its own.
+    if ((line.outcome == ParseOutcome::invalid) != (line.invalidReason != InvalidReason::none)) __builtin_trap();
+    if (line.outcome != ParseOutcome::invalid && !isUsableServiceName(line.serviceName)) __builtin_trap();
     return 0;
 }

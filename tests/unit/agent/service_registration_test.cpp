@@ -52,23 +52,6 @@ TEST(ServiceRegistration, EventSourceKeyIsBelowTheApplicationLog) {
               L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\my agent");
 }
 
-TEST(ServiceRegistration, MessageFileLiesInTheExecutablesDirectory) {
-    const struct {
-        std::string modulePath;
-        std::wstring expected;
-    } cases[] = {
-        {"C:\\Agent\\bin\\keldraagent.exe", L"C:\\Agent\\bin\\vossevent.dll"},
-        {"C:\\Program Files\\Keldra\\keldraagent.exe", L"C:\\Program Files\\Keldra\\vossevent.dll"},
-        {"C:/Agent/keldraagent.exe", L"C:/Agent\\vossevent.dll"},
-        {"C:\\Agent/mixed\\keldraagent.exe", L"C:\\Agent/mixed\\vossevent.dll"},
-        {"\\\\server\\share\\keldraagent.exe", L"\\\\server\\share\\vossevent.dll"},
-        // With no separator the whole path is taken as the directory.
-        {"keldraagent.exe", L"keldraagent.exe\\vossevent.dll"},
-        {"C:\\K\xc3\xa9ldra\\keldraagent.exe", L"C:\\K\u00e9ldra\\vossevent.dll"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
-}
-
 TEST(ServiceRegistration, AServiceIsOursWhenItStartsAKeldraagentExeWithRun) {
     const struct {
         const wchar_t* commandLine;

@@ -24,18 +24,13 @@ TEST(ServiceControls, OnlyStopPauseAndContinueAreActedOn) {
     for (const auto& c : cases) EXPECT_EQ(actionForControl(c.code), c.action) << c.code;
 }
 
-TEST(ServiceStartUp, ProgressRaisesCheckPointByOneAndWaitHintBy1000) {
-    ServiceStatusValues status = startPendingStatus();
-    EXPECT_EQ(values(status), std::make_tuple(2u, 0u, 15000u));
-    status = startProgressStatus(status);
-    EXPECT_EQ(values(status), std::make_tuple(2u, 1u, 16000u));
-    status = startProgressStatus(status);
-    EXPECT_EQ(values(status), std::make_tuple(2u, 2u, 17000u));
+TEST(ServiceStartUp, PendingThenRunningWithWaitHint1000) {
+    const ServiceStatusValues pending = startPendingStatus();
+    EXPECT_EQ(values(pending), std::make_tuple(2u, 0u, 15000u));
+    EXPECT_EQ(values(startedStatus(pending)), std::make_tuple(4u, 0u, 1000u));
     // Running keeps the check point and resets the wait hint.
-    EXPECT_EQ(values(startOutcomeStatus(status, true)), std::make_tuple(4u, 2u, 1000u));
-    // Without supervision the service is stopped, the rest unchanged.
-    EXPECT_EQ(values(startOutcomeStatus(status, false)), std::make_tuple(1u, 2u, 17000u));
-    EXPECT_EQ(values(startOutcomeStatus(startPendingStatus(), true)), std::make_tuple(4u, 0u, 1000u));
+    const ServiceStatusValues odd = {ServiceStates::startPending, 2, 17000};
+    EXPECT_EQ(values(startedStatus(odd)), std::make_tuple(4u, 2u, 1000u));
 }
 
 TEST(ServiceControlReports, FollowTheStateTableFromRunningAndPaused) {

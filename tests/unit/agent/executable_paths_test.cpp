@@ -1,4 +1,4 @@
-#include "worker_command_line.h"
+#include "executable_paths.h"
 #include "agent_settings.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +50,23 @@ TEST(WorkerArguments, CarryTheWholeProcessIdentifier) {
     EXPECT_EQ(workerArgumentsFor(999999999), "DEBUG --pid 999999999");
     // Ten digits do not fit a ten-character buffer; the text stays whole.
     EXPECT_EQ(workerArgumentsFor(4294967295u), "DEBUG --pid 4294967295");
+}
+
+TEST(EventMessageFile, LiesInTheExecutablesDirectory) {
+    const struct {
+        std::string modulePath;
+        std::wstring expected;
+    } cases[] = {
+        {"C:\\Agent\\bin\\keldraagent.exe", L"C:\\Agent\\bin\\vossevent.dll"},
+        {"C:\\Program Files\\Keldra\\keldraagent.exe", L"C:\\Program Files\\Keldra\\vossevent.dll"},
+        {"C:/Agent/keldraagent.exe", L"C:/Agent\\vossevent.dll"},
+        {"C:\\Agent/mixed\\keldraagent.exe", L"C:\\Agent/mixed\\vossevent.dll"},
+        {"\\\\server\\share\\keldraagent.exe", L"\\\\server\\share\\vossevent.dll"},
+        // With no separator the whole path is taken as the directory.
+        {"keldraagent.exe", L"keldraagent.exe\\vossevent.dll"},
+        {"C:\\K\xc3\xa9ldra\\keldraagent.exe", L"C:\\K\u00e9ldra\\vossevent.dll"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
 }  // namespace

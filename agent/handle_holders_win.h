@@ -15,8 +15,16 @@ struct RegistryKeyCloser {
 };
 using UniqueRegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyCloser>;
 
-// Owns one kernel handle and closes it once. Null and INVALID_HANDLE_VALUE
-// both mean "none": different calls fail with different ones.
+// Memory that a system call allocated with LocalAlloc for its caller.
+struct LocalMemoryReleaser {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T>
+using UniqueLocalMemory = std::unique_ptr<T, LocalMemoryReleaser>;
+
+// Owns one kernel handle and closes it once. Empty is null or
+// INVALID_HANDLE_VALUE alike, since different calls fail with different ones;
+// a holder starts empty and is empty again after release() or reset().
 class UniqueHandle {
 public:
     UniqueHandle() = default;
@@ -31,14 +39,15 @@ public:
     }
 
     HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    // Gives up ownership without closing.
     HANDLE release() {
         const HANDLE handle = handle_;
         handle_ = nullptr;
         return handle;
     }
     void reset(HANDLE handle = nullptr) {
-        if (valid()) CloseHandle(handle_);
+        if (*this) CloseHandle(handle_);
         handle_ = handle;
     }
     // For calls that return a handle through a pointer.

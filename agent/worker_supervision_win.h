@@ -1,8 +1,10 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
 #include <string>
+#include <type_traits>
+
+#include "handle_holders_win.h"
 
 // Shared by the supervision thread and the service control handler.
 //
@@ -19,21 +21,33 @@ struct SupervisionStateRecord {
     HANDLE workerJob = nullptr;      // the job holding that worker and all it starts
     bool paused = false;
     bool stopped = false;
-    // Polled by the start-up reports on another thread.
-    std::atomic<bool> firstLaunchDone{false};
     // Written and read by the supervision thread alone.
     bool supervisionEnded = false;
+    bool withoutJobReported = false;
 };
 
 extern SupervisionStateRecord SupervisionState;
+// The process can end while the supervision still runs; nothing of this
+// record may be torn down at exit under it.
+static_assert(std::is_trivially_destructible<SupervisionStateRecord>::value,
+              "the supervision state must outlive the supervision");
 
-// The supervision thread's routine (_beginthreadex form); always returns 0.
-unsigned __stdcall superviseWorker(void* unused);
-// One launch of the worker and the wait for its end.
-void runWorkerOnce();
-// Starts the worker from its command line; returns its process handle (also
-// stored in SupervisionState.workerProcess), or null when no worker runs.
-HANDLE launchWorker(const std::wstring& commandLine);
+// Logged once when a worker has to run without a job of its own.
+constexpr const wchar_t* workerWithoutJobMessage =
+    L"failed to put the worker in a job object: what it starts may outlive it";
+
+// The supervision loop: launches the worker, waits for its end and launches
+// it again a second after the restart message, until a stop, or until a
+// worker ends with exit code 259. afterFirstLaunch is called once the first
+// launch has been tried, whatever its outcome.
+void superviseWorker(void (*afterFirstLaunch)());
+// One launch of the worker and the wait for its end; afterLaunch, when
+// given, is called as soon as the launch has been tried.
+void runWorkerOnce(void (*afterLaunch)());
+// Starts the worker from its command line and stores its process handle in
+// SupervisionState.workerProcess; returns the agent's end of the worker's
+// output pipe, or an empty holder when no worker runs.
+UniqueHandle launchWorker(const std::wstring& commandLine);
 
 // For the control handler. holdSupervision ends the running worker (and
 // everything in its job) with exit code 0 and lets no worker start until

@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "agent_settings.h"
-#include "message_log.h"
-#include "service_control.h"
+#include "command_line.h"
+#include "executable_paths.h"
+#include "message_log_win.h"
+#include "service_control_win.h"
 #include "service_installation.h"
 #include "service_registration.h"
 #include "service_removal.h"
 #include "text_conversion.h"
 #include "version_output.h"
-#include "worker_command_line.h"
 
 namespace {
 
@@ -80,7 +81,10 @@ int runService() {
     const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
     eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
     if (eventSourceHandle == nullptr) logMessage(L"failed to register event handle");
-    // A failed start (RUN from a console) has no one to report to.
+    // A failed start (RUN from a console) has no one to report to. After a
+    // stop the supervision may still be running while the process ends; what
+    // it reads is never destroyed (see AgentSettings and the records of the
+    // service run).
     StartServiceCtrlDispatcherW(serviceTable);
     return 0;
 }
@@ -90,13 +94,9 @@ int runService() {
 int wmain(int argc, wchar_t** argv) {
     AgentSettings.modulePath = wideToUtf8(currentModulePath());
 
-    const std::vector<std::string> arguments = utf8Arguments(argc, argv);
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
-
-    if (!parseCommandLine(static_cast<int>(pointers.size()), pointers.data())) {
+    if (!parseCommandLine(utf8Arguments(argc, argv))) {
         logMessage(L"Invalid argument provided.");
-        printUsage();
+        printUsage(AgentSettings.modulePath);
         return 1;
     }
     if (AgentSettings.command == L"INSTALL") return runInstall();

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "handle_holders.h"
-#include "message_log.h"
-#include "service_installation.h"
+#include "handle_holders_win.h"
+#include "message_log_win.h"
+#include "service_ownership_win.h"
 #include "service_registration.h"
 
 namespace {

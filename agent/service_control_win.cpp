@@ -1,11 +1,8 @@
-#include "service_control.h"
-
-#include <process.h>
+#include "service_control_win.h"
 
 #include "agent_settings.h"
-#include "message_log.h"
 #include "service_status_table.h"
-#include "worker_supervision.h"
+#include "worker_supervision_win.h"
 
 ServiceRuntimeRecord ServiceRuntime;
 
@@ -17,6 +14,15 @@ constexpr DWORD pauseTokenWaitMs = 9970;
 // Long enough for a launch under way to finish; the supervision thread's
 // other waits all end as soon as supervision is stopped.
 constexpr DWORD supervisionEndWaitMs = 5000;
+
+// Named so that a debugger, a dump or a test can tell the thread from the
+// system's own. Thread names came with Windows 10; older systems go without.
+void nameThread(HANDLE thread, const wchar_t* name) {
+    using SetThreadDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    const auto setDescription = reinterpret_cast<SetThreadDescriptionFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (setDescription != nullptr) setDescription(thread, name);
+}
 
 ServiceStatusValues currentStatus() {
     const SERVICE_STATUS& record = ServiceRuntime.statusRecord;
@@ -35,22 +41,21 @@ void reportStatus(const ServiceStatusValues& values) {
     SetServiceStatus(ServiceRuntime.statusHandle, &record);
 }
 
-}  // namespace
-
-bool startSupervision() {
-    ServiceRuntime.pauseSemaphore = CreateSemaphoreW(nullptr, /* initial */ 1, /* maximum */ 1, nullptr);
-    SupervisionState.firstLaunchDone = false;
-    ServiceRuntime.supervisorThread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, superviseWorker, nullptr, 0, nullptr));
-    if (ServiceRuntime.supervisorThread == nullptr) return false;
-    // Progress reports only when messages reach the event log: without a
-    // source the manager sees just the start and the outcome.
-    while (!SupervisionState.firstLaunchDone) {
-        if (eventSourceHandle != nullptr) reportStatus(startProgressStatus(currentStatus()));
-        Sleep(1000);
-    }
-    return ServiceRuntime.supervisorThread != nullptr;
+void reportRunning() {
+    reportStatus(startedStatus(currentStatus()));
 }
+
+// Supervision runs on the thread that the dispatcher gives serviceMain: no
+// thread is started for it and none ends once the service runs. Under Wine
+// every thread costs about a megabyte, and an ended thread's stack is kept
+// until another thread ends.
+void prepareSupervision() {
+    ServiceRuntime.pauseSemaphore = CreateSemaphoreW(nullptr, /* initial */ 1, /* maximum */ 1, nullptr);
+    ServiceRuntime.supervisionEnded = CreateEventW(nullptr, /* manual reset */ TRUE, FALSE, nullptr);
+    nameThread(GetCurrentThread(), supervisionThreadName);
+}
+
+}  // namespace
 
 bool pauseSupervision() {
     WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
@@ -67,12 +72,14 @@ bool continueSupervision() {
 bool stopSupervision() {
     WaitForSingleObject(ServiceRuntime.pauseSemaphore, pauseTokenWaitMs);
     holdSupervision(/* for good */ true);
-    // Once the thread has returned, no worker it was creating can escape its
-    // job when the process ends.
-    if (ServiceRuntime.supervisorThread != nullptr) {
-        WaitForSingleObject(ServiceRuntime.supervisorThread, supervisionEndWaitMs);
-        CloseHandle(ServiceRuntime.supervisorThread);
-        ServiceRuntime.supervisorThread = nullptr;
+    // A worker that was being created when the stop came is ended by the
+    // supervision itself once it sees the stop; the wait gives it the time,
+    // and supervision still busy after it is cut short when the process
+    // ends. The end of the supervision is waited for, not the end of its
+    // thread: under Wine the first thread to end in a process loads a
+    // library first, and a control handler has only ten seconds there.
+    if (ServiceRuntime.supervisionEnded != nullptr) {
+        WaitForSingleObject(ServiceRuntime.supervisionEnded, supervisionEndWaitMs);
     }
     return true;
 }
@@ -86,8 +93,11 @@ void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
         RegisterServiceCtrlHandlerW(AgentSettings.serviceName.c_str(), serviceControlHandler);
     if (ServiceRuntime.statusHandle == nullptr) return;
     reportStatus(startPendingStatus());
-    const bool supervising = startSupervision();
-    reportStatus(startOutcomeStatus(currentStatus(), supervising));
+    prepareSupervision();
+    // Reported running as soon as the first launch has been tried; the
+    // supervision then goes on here until the service is stopped.
+    superviseWorker(reportRunning);
+    if (ServiceRuntime.supervisionEnded != nullptr) SetEvent(ServiceRuntime.supervisionEnded);
 }
 
 void WINAPI serviceControlHandler(DWORD control) {

@@ -1,6 +1,8 @@
-#include "system_error_text.h"
+#include "system_error_text_win.h"
 
 #include <cwchar>
+
+#include "handle_holders_win.h"
 
 namespace {
 
@@ -20,8 +22,7 @@ std::wstring systemErrorText(DWORD code) {
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
         /* source */ nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<wchar_t*>(&buffer), 0, /* arguments */ nullptr);
-    if (length == 0 || buffer == nullptr) return unknownErrorText(code);
-    const std::wstring text(buffer, length);
-    LocalFree(buffer);
-    return text;
+    const UniqueLocalMemory<wchar_t> text(buffer);
+    if (length == 0 || !text) return unknownErrorText(code);
+    return std::wstring(text.get(), length);
 }

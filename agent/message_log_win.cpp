@@ -1,4 +1,4 @@
-#include "message_log.h"
+#include "message_log_win.h"
 
 #include <ctime>
 

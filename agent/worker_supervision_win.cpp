@@ -1,0 +1,291 @@
+#include "worker_supervision_win.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "agent_settings.h"
+#include "executable_paths.h"
+#include "handle_holders_win.h"
+#include "message_log_win.h"
+#include "system_error_text_win.h"
+#include "text_conversion.h"
+
+SupervisionStateRecord SupervisionState;
+
+namespace {
+
+// STILL_ACTIVE: a worker that ends with it asks not to be started again.
+constexpr DWORD exitCodeEndingSupervision = 259;
+constexpr DWORD restartDelayMs = 1000;
+
+class SupervisionLock {
+public:
+    SupervisionLock() { AcquireSRWLockExclusive(&SupervisionState.lock); }
+    ~SupervisionLock() { ReleaseSRWLockExclusive(&SupervisionState.lock); }
+    SupervisionLock(const SupervisionLock&) = delete;
+    SupervisionLock& operator=(const SupervisionLock&) = delete;
+};
+
+bool heldLocked() {
+    return SupervisionState.paused || SupervisionState.stopped;
+}
+
+void terminateWorkerLocked() {
+    if (SupervisionState.workerJob != nullptr) TerminateJobObject(SupervisionState.workerJob, 0);
+    if (SupervisionState.workerProcess != nullptr) TerminateProcess(SupervisionState.workerProcess, 0);
+}
+
+// A job that ends its processes when its last handle closes: whether the
+// agent stops, or dies, nothing the worker started outlives it.
+UniqueHandle createWorkerJob() {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return UniqueHandle();
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        return UniqueHandle();
+    }
+    return job;
+}
+
+// The worker's output pipe. Its standard output and error are the write end;
+// the agent reads the other end on the supervision thread itself, while it
+// waits for the worker, so no thread of its own is needed for that (under
+// Wine each thread costs about a megabyte). Anonymous pipes cannot be read
+// that way, hence a named pipe: made by this process alone (first instance),
+// open to one local writer, named after the process and a serial number.
+bool createOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
+    static LONG serial = 0;
+    wchar_t name[80] = {};
+    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\keldra-worker-output-%lu-%ld",
+                  GetCurrentProcessId(), InterlockedIncrement(&serial));
+    readEnd.reset(CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, /* instances */ 1,
+                                   /* default buffer sizes */ 0, 0, /* default time-out */ 0, nullptr));
+    if (!readEnd) return false;
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, /* descriptor */ nullptr, /* inherit */ TRUE};
+    writeEnd.reset(CreateFileW(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (writeEnd) return true;
+    readEnd.reset();
+    return false;
+}
+
+// Reads and discards the worker's output until the worker ends, so that a
+// worker writing more than the pipe holds never blocks: the output is debug
+// text that has no place in the event log.
+void awaitWorker(HANDLE worker, HANDLE readEnd) {
+    const UniqueHandle readDone(CreateEventW(nullptr, /* manual reset */ TRUE, FALSE, nullptr));
+    OVERLAPPED read = {};
+    read.hEvent = readDone.get();
+    char buffer[4096];
+    const auto startRead = [&] {
+        return ReadFile(readEnd, buffer, sizeof buffer, nullptr, &read) || GetLastError() == ERROR_IO_PENDING;
+    };
+    // Once the pipe breaks or fails, only the worker is waited for.
+    bool reading = readDone && startRead();
+    for (;;) {
+        const HANDLE waits[] = {worker, readDone.get()};
+        if (WaitForMultipleObjects(reading ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) break;
+        DWORD received = 0;
+        reading = GetOverlappedResult(readEnd, &read, &received, FALSE) && startRead();
+    }
+    if (reading) {
+        // The buffer and the OVERLAPPED must outlive the read.
+        DWORD received = 0;
+        CancelIo(readEnd);
+        GetOverlappedResult(readEnd, &read, &received, TRUE);
+    }
+}
+
+// Stores a created worker unless a pause or stop came while it was being
+// created; then it is ended before it can do anything that lasts.
+bool adoptWorker(UniqueHandle& process, UniqueHandle& job) {
+    SupervisionLock guard;
+    if (heldLocked()) {
+        if (job) TerminateJobObject(job.get(), 0);
+        TerminateProcess(process.get(), 0);
+        return false;
+    }
+    SupervisionState.workerProcess = process.release();
+    SupervisionState.workerJob = job.release();
+    return true;
+}
+
+// Said once per process: it stays true for every later worker.
+void reportWorkerWithoutJob() {
+    if (SupervisionState.withoutJobReported) return;
+    SupervisionState.withoutJobReported = true;
+    logMessage(std::wstring(workerWithoutJobMessage));
+}
+
+// PROC_THREAD_ATTRIBUTE_JOB_LIST, which the headers define only for Windows
+// 10 and later; older systems refuse it when it is set.
+constexpr DWORD_PTR jobListAttribute = 13 | PROC_THREAD_ATTRIBUTE_INPUT;
+
+// The attribute list that a worker is created with. The handles it names
+// must outlive the CreateProcessW call.
+class WorkerAttributes {
+public:
+    WorkerAttributes() {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, /* attributes */ 2, 0, &size);
+        storage_.resize(size);
+        const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (!storage_.empty() && InitializeProcThreadAttributeList(list, 2, 0, &size)) list_ = list;
+    }
+    ~WorkerAttributes() {
+        if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+    }
+    WorkerAttributes(const WorkerAttributes&) = delete;
+    WorkerAttributes& operator=(const WorkerAttributes&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+    bool set(DWORD_PTR attribute, HANDLE* handle) {
+        return list_ != nullptr &&
+               UpdateProcThreadAttribute(list_, 0, attribute, handle, sizeof *handle, nullptr, nullptr);
+    }
+
+private:
+    std::vector<unsigned char> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// Closing the job also ends whatever the worker left running.
+void releaseWorker() {
+    SupervisionLock guard;
+    if (SupervisionState.workerJob != nullptr) CloseHandle(SupervisionState.workerJob);
+    if (SupervisionState.workerProcess != nullptr) CloseHandle(SupervisionState.workerProcess);
+    SupervisionState.workerJob = nullptr;
+    SupervisionState.workerProcess = nullptr;
+}
+
+// Waits out a pause; logs the restart message unless supervision has been
+// stopped. The message is logged under the lock so that no restart message
+// can follow a stop or pause that the thread has not yet seen.
+bool announceRestart() {
+    SupervisionLock guard;
+    while (SupervisionState.paused && !SupervisionState.stopped) {
+        SleepConditionVariableSRW(&SupervisionState.holdChanged, &SupervisionState.lock, INFINITE, 0);
+    }
+    if (SupervisionState.stopped) return false;
+    logMessage(std::string("Worker application restarted."));
+    return true;
+}
+
+// The pause between the restart message and the next launch; false when a
+// pause or stop cut it short.
+bool restBeforeLaunch() {
+    const ULONGLONG deadline = GetTickCount64() + restartDelayMs;
+    SupervisionLock guard;
+    while (!heldLocked()) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return true;
+        SleepConditionVariableSRW(&SupervisionState.holdChanged, &SupervisionState.lock,
+                                  static_cast<DWORD>(deadline - now), 0);
+    }
+    return false;
+}
+
+}  // namespace
+
+UniqueHandle launchWorker(const std::wstring& commandLine) {
+    std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
+    writableCommandLine.push_back(L'\0');
+
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (!createOutputPipe(readEnd, writeEnd)) return UniqueHandle();
+
+    // The write end is the one handle the worker inherits, whatever else of
+    // the agent's happens to be inheritable.
+    HANDLE inherited = writeEnd.get();
+    WorkerAttributes attributes;
+    if (!attributes.set(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited)) {
+        logMessage(systemErrorText(GetLastError()));
+        return UniqueHandle();
+    }
+    // Given its job at creation, the worker is in it before its first
+    // instruction, and no moment exists in which the agent could die and
+    // leave it outside. Where the system does not take the job at creation,
+    // the worker is created suspended and put in its job before it runs.
+    UniqueHandle job = createWorkerJob();
+    HANDLE jobHandle = job.get();
+    const bool bornInJob = job && attributes.set(jobListAttribute, &jobHandle);
+
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdOutput = writeEnd.get();
+    startup.StartupInfo.hStdError = writeEnd.get();
+    startup.StartupInfo.hStdInput = nullptr;
+    startup.lpAttributeList = attributes.get();
+    const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | DETACHED_PROCESS | (bornInJob ? 0 : CREATE_SUSPENDED);
+    PROCESS_INFORMATION created = {};
+    if (!CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, /* inherit handles */ TRUE, flags,
+                        /* environment */ nullptr, /* directory */ nullptr, &startup.StartupInfo, &created)) {
+        const DWORD error = GetLastError();
+        writeEnd.reset();
+        readEnd.reset();
+        logMessage(systemErrorText(error));
+        return UniqueHandle();
+    }
+    UniqueHandle process(created.hProcess);
+    UniqueHandle thread(created.hThread);
+    writeEnd.reset();
+
+    // Without a job (none to be had, or a system without nested jobs that
+    // runs the agent in one) the worker still runs; pause and stop then end
+    // the worker alone, and what it starts may outlive it.
+    if (!bornInJob && job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
+    if (!job) reportWorkerWithoutJob();
+
+    if (!adoptWorker(process, job)) return UniqueHandle();
+    if (!bornInJob) ResumeThread(thread.get());
+    return readEnd;
+}
+
+void runWorkerOnce(void (*afterLaunch)()) {
+    const std::wstring commandLine =
+        utf8ToWide(workerCommandLine(AgentSettings.modulePath, AgentSettings.workerArguments));
+    const UniqueHandle output = launchWorker(commandLine);
+    if (afterLaunch != nullptr) afterLaunch();
+    if (!output) return;
+
+    // Only this thread stores or closes the handle, so it stays valid here
+    // without the lock.
+    const HANDLE worker = SupervisionState.workerProcess;
+    awaitWorker(worker, output.get());
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(worker, &exitCode)) exitCode = 0;
+    SupervisionState.supervisionEnded = exitCode == exitCodeEndingSupervision;
+    releaseWorker();
+}
+
+void superviseWorker(void (*afterFirstLaunch)()) {
+    runWorkerOnce(afterFirstLaunch);
+    while (!SupervisionState.supervisionEnded) {
+        if (!announceRestart()) break;
+        // A pause within the second starts over after the continue: restart
+        // message first, then the full second.
+        if (!restBeforeLaunch()) continue;
+        runWorkerOnce(nullptr);
+    }
+}
+
+void holdSupervision(bool forGood) {
+    {
+        SupervisionLock guard;
+        SupervisionState.paused = true;
+        if (forGood) SupervisionState.stopped = true;
+        terminateWorkerLocked();
+    }
+    WakeAllConditionVariable(&SupervisionState.holdChanged);
+}
+
+void releaseSupervision() {
+    {
+        SupervisionLock guard;
+        SupervisionState.paused = false;
+    }
+    WakeAllConditionVariable(&SupervisionState.holdChanged);
+}

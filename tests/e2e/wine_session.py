@@ -240,6 +240,13 @@ class WineSession:
             server = self.wineserver_log.read_text("utf-8", "replace").strip()
         except OSError:
             server = ""
+        if "wineserver crashed" in server:
+            # Every Windows program of the session runs through the one
+            # wineserver; once it has died, what the session held (services
+            # registered since, running services) is gone, and each later
+            # failure follows from that, not from the programs under test.
+            parts.insert(0, "THE WINESERVER CRASHED during this session: Wine itself failed, and the "
+                            "failures from then on follow from it (see wineserver.log)")
         if server:
             parts.append("wineserver.log:\n" + excerpt(server, 2000))
         return "\n\n".join(parts)

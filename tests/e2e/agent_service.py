@@ -218,3 +218,21 @@ def watch_exit(wine, fixtures, windows_pid, timeout_ms=120000):
         watcher.kill()
         raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")
     return watcher
+
+
+def serve(made, installed=()):
+    """Registers each service (by INSTALL for those in installed), starts
+    them all and yields them; then stops what still runs and deletes every
+    one, so that nothing is left for a later service manager to start."""
+    for service in made.values():
+        if service in installed:
+            service.install()
+        else:
+            service.create()
+    for service in made.values():
+        service.start()
+    yield made
+    for service in made.values():
+        if service.query().get("state") not in (STOPPED, None):
+            service.control(1)
+    next(iter(made.values())).scm("delete", *(service.name for service in made.values()))

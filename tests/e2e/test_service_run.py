@@ -11,7 +11,7 @@ import signal
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           probe, wait_until_gone, watch_exit, wine_processes)
+                           probe, serve, wait_until_gone, watch_exit, wine_processes)
 from wine_session import outcome
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
@@ -44,20 +44,7 @@ def services(service_manager, fixtures, dist):
     made["exits"].place_worker("exit=0 run_ms=300", "exit=7 run_ms=300", "exit=259 run_ms=300")
     made["output"].place_worker(f"exit=259 run_ms=0 write={TEN_MB}")
     made["kill"].place_worker(FOREVER_WITH_CHILD)
-    for service in made.values():
-        if service is made["exits"]:
-            service.install()
-        else:
-            service.create()
-    for service in made.values():
-        service.start()
-    yield made
-    for service in made.values():
-        if service.query().get("state") not in (STOPPED, None):
-            service.control(1)
-    # INSTALL registers an automatic start: nothing is left for a later
-    # service manager to start.
-    made["exits"].scm("delete", *(service.name for service in made.values()))
+    yield from serve(made, installed=[made["exits"]])
 
 
 def agent_pid(service):
@@ -258,7 +245,7 @@ def test_a_worker_writing_ten_megabytes_runs_to_its_end(services):
 
 def test_killing_the_agent_ends_the_worker_and_its_child(services, wine, fixtures):
     service = services["kill"]
-    pid = agent_pid(service)
+    agent_pid(service)  # running, with its first worker
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     child = service.wait_for_records("child", 1)[-1]["pid"]
     agent_processes = [linux_pid for linux_pid, cmdline in wine_processes(wine)

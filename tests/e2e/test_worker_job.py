@@ -6,7 +6,7 @@ held up."""
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           wait_until_gone, watch_exit)
+                           serve, wait_until_gone, watch_exit)
 
 
 @pytest.fixture(scope="module")
@@ -19,15 +19,7 @@ def services(service_manager, wine, fixtures, dist):
     made["born"].place_worker("exit=0 run_ms=-1")
     made["child"].place_worker("exit=0 run_ms=-1 child=1")
     made["held"].place_worker("exit=0 run_ms=-1 child=1")
-    for service in made.values():
-        service.create()
-    for service in made.values():
-        service.start()
-    yield made
-    for service in made.values():
-        if service.query().get("state") not in (STOPPED, None):
-            service.control(1)
-    made["born"].scm("delete", *(service.name for service in made.values()))
+    yield from serve(made)
 
 
 def test_worker_starts_in_its_job_with_only_its_output_pipe_and_no_input(services):

@@ -245,7 +245,7 @@ def test_a_worker_writing_ten_megabytes_runs_to_its_end(services):
 
 def test_killing_the_agent_ends_the_worker_and_its_child(services, wine, fixtures):
     service = services["kill"]
-    agent_pid(service)  # running, with its first worker
+    agent_pid(service)  # running
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     child = service.wait_for_records("child", 1)[-1]["pid"]
     agent_processes = [linux_pid for linux_pid, cmdline in wine_processes(wine)

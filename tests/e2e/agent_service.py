@@ -3,7 +3,6 @@ directory per service in drive_c with the agent and the test worker beside
 it, the SCM client for every control, and what the service process did, in
 order and with its times, read from the session's trace."""
 import collections
-import pathlib
 import re
 import select
 import time
@@ -69,22 +68,6 @@ def steps_of(trace, windows_pid, mark=0):
     return found
 
 
-def wine_processes(wine):
-    """(Linux pid, command line) of every process of this session's prefix."""
-    found = []
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            environ = (entry / "environ").read_bytes().split(b"\0")
-            cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1").strip()
-        except OSError:
-            continue
-        if f"WINEPREFIX={wine.prefix}".encode() in environ:
-            found.append((int(entry.name), cmdline))
-    return found
-
-
 class AgentService:
     def __init__(self, wine, fixtures, dist, name, folder=None, options=""):
         self.wine = wine
@@ -94,6 +77,10 @@ class AgentService:
         self.agent = wine.place(dist / "keldraagent.exe", *self.directory.relative_to(wine.drive_c).parts,
                                 "keldraagent.exe")
         self.options = options
+        # Where the session's trace stood before the service was started:
+        # Wine reuses process ids, so a line of the same id before it is
+        # another process's.
+        self.started_at = None
 
     def place_worker(self, *behaviour_lines):
         self.wine.place(self.fixtures / "keldraworker.exe", *self.directory.relative_to(self.wine.drive_c).parts,
@@ -145,6 +132,7 @@ class AgentService:
         assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
     def start(self):
+        self.started_at = self.wine.trace_mark()
         code, output = self.scm("start", self.name)
         assert code == 0, output
 
@@ -164,8 +152,11 @@ class AgentService:
         assert code == 0, f"{self.name} did not reach state {state}: {output}"
         return parse_fields(output)
 
-    # The service process, as its trace shows it.
+    # The service process, as its trace shows it: lines of its id from the
+    # mark on, and never from before the service was started.
     def steps(self, windows_pid, mark=0, kind=None):
+        assert self.started_at is not None, f"{self.name} was never started"
+        mark = max(mark, self.started_at)
         found = steps_of(self.wine.trace_since(mark), windows_pid, mark)
         return [step for step in found if kind is None or step.kind == kind]
 

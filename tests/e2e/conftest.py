@@ -1,6 +1,6 @@
 import pytest
 
-from wine_session import DIST, FIXTURES, WineSession
+from wine_session import DIST, FIXTURES, WineSession, end_processes
 
 SESSION = pytest.StashKey[WineSession]()
 FIRST_RUN = pytest.StashKey[int]()
@@ -36,6 +36,24 @@ def dist():
 @pytest.fixture(scope="session")
 def fixtures():
     return FIXTURES
+
+
+@pytest.fixture(scope="module", autouse=True)
+def nothing_outlives_the_module(request):
+    """Ends every process that a module's tests started and left running (a
+    service still stopping, a worker, a program in the background) once the
+    module's own fixtures have ended theirs, so that nothing of one module
+    runs on into the next."""
+    session = request.config.stash.get(SESSION, None)
+    before = {process[0] for process in session.own_processes()} if session else None
+    yield
+    session = request.config.stash.get(SESSION, None)
+    if session is None:
+        return
+    if before is None:  # the session began in this module
+        before = session.own_processes_at_start
+    left = [process for process in session.own_processes() if process[0] not in before]
+    assert not end_processes(left), f"processes of {request.module.__name__} outlived SIGKILL: {left}"
 
 
 @pytest.hookimpl(tryfirst=True)

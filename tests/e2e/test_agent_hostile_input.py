@@ -10,7 +10,6 @@ import pytest
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
 EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
 TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
-VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
 
 FOREIGN_SERVICE = b"the service of this name belongs to another program; it was left as it is"
 FOREIGN_SOURCE = b"the event source of this name belongs to another program; it was left as it is"
@@ -35,20 +34,11 @@ def messages(output):
     return re.findall(TIMESTAMP + rb" ([^\r\n]*)\r\n", output)
 
 
-def reg_values(wine, key):
-    """The values of a registry key as {name: (type, data)}; None when absent."""
-    result = wine.run("reg", "query", key)
-    if result.returncode != 0:
-        return None
-    return {m.group(1): (m.group(2), m.group(3)) for m in
-            map(VALUE_LINE.match, result.stdout.decode("utf-8", "replace").splitlines()) if m}
-
-
 def state(wine, name):
     """What the system holds under a name: the service's values, its event
     source's values, and whether it runs."""
     running = b"RUNNING" in wine.run("sc", "query", name).stdout
-    return reg_values(wine, SERVICES + "\\" + name), reg_values(wine, EVENT_SOURCES + "\\" + name), running
+    return wine.reg_values(SERVICES + "\\" + name), wine.reg_values(EVENT_SOURCES + "\\" + name), running
 
 
 def add_source(wine, name, message_file, kind="REG_SZ"):

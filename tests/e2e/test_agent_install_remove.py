@@ -14,7 +14,6 @@ EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 PASSWORD = "S3cret pass!"
 TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
-VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
 QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
 DELETE_CALL = re.compile(r"trace:service:DeleteService ")
 
@@ -26,7 +25,7 @@ def console_line(message):
     return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(written) + rb"\r\n\Z")
 
 
-# Every name INSTALL was given in this module; all are deleted at its end.
+# Every service this module registered; all are deleted at its end.
 INSTALLED = []
 
 
@@ -37,25 +36,12 @@ def run_agent(wine, agent, *args, password=PASSWORD, env=None):
     return wine.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
 
 
-def reg_values(wine, key):
-    """The values of a registry key as {name: (type, data)}; None when absent."""
-    result = wine.run("reg", "query", key)
-    if result.returncode != 0:
-        return None
-    values = {}
-    for line in result.stdout.decode("utf-8", "replace").splitlines():
-        match = VALUE_LINE.match(line)
-        if match:
-            values[match.group(1)] = (match.group(2), match.group(3))
-    return values
-
-
 def service_values(wine, name):
-    return reg_values(wine, SERVICES + "\\" + name)
+    return wine.reg_values(SERVICES + "\\" + name)
 
 
 def event_source_values(wine, name):
-    return reg_values(wine, EVENT_SOURCES + "\\" + name)
+    return wine.reg_values(EVENT_SOURCES + "\\" + name)
 
 
 def system_text(wine, fixtures, code):
@@ -197,6 +183,7 @@ def test_install_without_password_changes_nothing_and_exits_1(wine, agent, name,
 
 def create_stub_service(wine, stub, name, mode, start=True):
     """A test service with an event source key, running when start is set."""
+    INSTALLED.append(name)
     assert wine.run("sc", "create", name, "binpath=", stub + " RUN " + mode).returncode == 0
     assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
                     "/t", "REG_DWORD", "/d", "7", "/f").returncode == 0

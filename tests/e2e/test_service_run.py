@@ -11,8 +11,8 @@ import signal
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           probe, serve, wait_until_gone, watch_exit, wine_processes)
-from wine_session import outcome
+                           probe, serve, wait_until_gone, watch_exit)
+from wine_session import WineSession, outcome
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
 TEN_MB = 10 * 1024 * 1024
@@ -248,7 +248,7 @@ def test_killing_the_agent_ends_the_worker_and_its_child(services, wine, fixture
     agent_pid(service)  # running
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     child = service.wait_for_records("child", 1)[-1]["pid"]
-    agent_processes = [linux_pid for linux_pid, cmdline in wine_processes(wine)
+    agent_processes = [linux_pid for linux_pid, cmdline, _ in wine.processes()
                        if cmdline.startswith(service.agent + " RUN KeldraKill")]
     assert len(agent_processes) == 1
     os.kill(agent_processes[0], signal.SIGKILL)
@@ -263,3 +263,22 @@ def test_run_from_a_console_ends_quietly(wine, dist):
     result = wine.run(dist / "keldraagent.exe", "RUN", "KeldraConsole", "-c", "x", "-t", "5", "-r", "1",
                       "-l", "NOISY")
     assert (result.returncode, result.stdout) == (0, b""), outcome(result)
+
+
+def test_a_session_whose_wineserver_dies_leaves_no_process_behind(fixtures, dist):
+    # Once its wineserver is gone, `wineserver -k` reaches none of a session's
+    # processes: the teardown must find and end them itself.
+    session = WineSession()
+    try:
+        session.start()
+        service = AgentService(session, fixtures, dist, "KeldraOrphaned")
+        service.place_worker(FOREVER_WITH_CHILD)
+        service.create()
+        service.start()
+        service.wait_for_records("child", 1)
+        servers = [pid for pid, cmdline, _ in session.processes() if "wineserver" in cmdline]
+        assert len(servers) == 1, session.processes()
+        os.kill(servers[0], signal.SIGKILL)
+    finally:
+        session.stop()
+    assert session.processes() == []

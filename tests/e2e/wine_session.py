@@ -14,7 +14,9 @@ kept when a test failed and removed otherwise:
 """
 import os
 import pathlib
+import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -51,6 +53,70 @@ SLOW_CONTROL = 200  # answered by the stub service after 10.5 s
 WINE_STATUS_1 = ("a Linux-side exit status 1 is not proof that the program returned 1: Wine also "
                  "gives 1 for any Windows exit code whose low byte is 0 and when a wineserver "
                  "protocol error ends the process (see wineserver.log)")
+
+
+# Every session's prefix is <temporary directory>/keldra-wine-<random>/pfx.
+SESSION_ROOT_PREFIX = "keldra-wine-"
+VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
+# reg.exe's one answer when RegOpenKeyExW fails; anything else is no answer.
+NO_SUCH_KEY = b"Unable to find the specified registry key"
+
+
+# The wineserver the sessions run with: WINESERVER names another build.
+SERVER = os.environ.get("WINESERVER", "wineserver")
+
+
+def prefix_processes(prefix=None):
+    """(Linux pid, command line, WINEPREFIX) of every process that runs with
+    the given WINEPREFIX, or of every test session's prefix when None.
+    Read from /proc, so it finds them also once their wineserver is gone."""
+    found = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit() or int(entry.name) == os.getpid():
+            continue
+        try:
+            environ = (entry / "environ").read_bytes().split(b"\0")
+            cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1").strip()
+        except OSError:
+            continue
+        value = next((v[len(b"WINEPREFIX="):].decode("latin-1") for v in environ
+                      if v.startswith(b"WINEPREFIX=")), None)
+        if value is None:
+            continue
+        ours = (value == str(prefix) if prefix is not None
+                else pathlib.Path(value).parent.name.startswith(SESSION_ROOT_PREFIX))
+        if ours:
+            found.append((int(entry.name), cmdline, value))
+    return found
+
+
+def end_processes(processes, timeout=10.0):
+    """SIGKILLs each process and waits until none is left; returns those left."""
+    for pid, _, _ in processes:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + timeout
+    left = processes
+    while left and time.monotonic() < deadline:
+        time.sleep(0.1)
+        left = [p for p in left if pathlib.Path(f"/proc/{p[0]}").exists() and not zombie(p[0])]
+    return left
+
+
+def zombie(pid):
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z"
+    except (OSError, IndexError):
+        return True
+
+
+def end_orphaned_sessions():
+    """Ends the processes of earlier sessions whose prefix is gone: a session
+    whose wineserver crashed, or whose pytest was killed, leaves them behind."""
+    orphans = [p for p in prefix_processes() if not pathlib.Path(p[2]).exists()]
+    return end_processes(orphans)
 
 
 def excerpt(data, limit=4000):
@@ -90,7 +156,7 @@ class ProgramRun:
 
 class WineSession:
     def __init__(self):
-        self.root = pathlib.Path(tempfile.mkdtemp(prefix="keldra-wine-"))
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix=SESSION_ROOT_PREFIX))
         self.prefix = self.root / "pfx"
         LOGS.mkdir(parents=True, exist_ok=True)
         self.logs = pathlib.Path(tempfile.mkdtemp(prefix=time.strftime("session-%Y%m%d-%H%M%S-"), dir=LOGS))
@@ -101,6 +167,7 @@ class WineSession:
         self.keep_logs = False
         self.pipe_timeout_check = None
         self.pipe_timeout_checked = None
+        self.own_processes_at_start = set()
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -110,10 +177,11 @@ class WineSession:
         return self.prefix / "drive_c"
 
     def start(self):
+        end_orphaned_sessions()
         self.prefix.mkdir()
         (self.prefix / "system.reg").write_text(SEEDED_REGISTRY)
         with open(self.wineserver_log, "wb") as log:
-            subprocess.run(["wineserver", "-p"], env=self.env, check=True,
+            subprocess.run([SERVER, "-p"], env=self.env, check=True,
                            stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         # The first command of the session creates the prefix and starts
         # services.exe; the services it starts later inherit this environment
@@ -128,6 +196,7 @@ class WineSession:
         assert boot.returncode == 0, (f"the Wine session did not start: exit code {boot.returncode}; "
                                       f"see {self.trace_path} and {self.wineserver_log}")
         self.begin_pipe_timeout_check()
+        self.own_processes_at_start = {process[0] for process in self.own_processes()}
 
     def begin_pipe_timeout_check(self):
         """Starts a service whose handler answers a control after 10.5 s and
@@ -162,14 +231,43 @@ class WineSession:
         assert result.returncode == 0, "service starts still pending: " + outcome(result)
 
     def stop(self):
+        """Ends every process of the session, also when its wineserver is
+        gone and `wineserver -k` reaches none of them."""
         if self.pipe_timeout_check is not None and self.pipe_timeout_check.poll() is None:
             self.pipe_timeout_check.kill()
             self.pipe_timeout_check.communicate()
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run([SERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        try:
+            subprocess.run([SERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        left = end_processes(self.processes())
         shutil.rmtree(self.root, ignore_errors=True)
         if not self.keep_logs:
             shutil.rmtree(self.logs, ignore_errors=True)
+        assert not left, f"processes of the session outlived SIGKILL: {left}"
+
+    def processes(self):
+        """(Linux pid, command line, prefix) of every process of this session."""
+        return prefix_processes(self.prefix)
+
+    def own_processes(self):
+        """The session's processes that are not Wine's own (its server and
+        the programs under C:\\windows): the programs, services and fixtures
+        the tests started, and whatever those started in turn."""
+        return [process for process in self.processes()
+                if not process[1].lower().startswith(("c:\\windows\\", "/usr/lib/wine/"))]
+
+    def reg_values(self, key):
+        """The values of a registry key as {name: (type, data)}; None when
+        reg.exe says that the key does not exist. Any other outcome fails:
+        a query that did not run is no evidence that the key is absent."""
+        result = self.run("reg", "query", key)
+        if result.returncode == 1 and NO_SUCH_KEY in result.stderr:
+            return None
+        assert result.returncode == 0, f"reg query {key} gave no answer: " + outcome(result)
+        return {m.group(1): (m.group(2), m.group(3)) for m in
+                map(VALUE_LINE.match, result.stdout.decode("utf-8", "replace").splitlines()) if m}
 
     def windows_path(self, path):
         """The Windows name of a file below drive_c."""

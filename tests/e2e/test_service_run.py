@@ -265,12 +265,21 @@ def test_run_from_a_console_ends_quietly(wine, dist):
     assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
 
-def test_a_session_whose_wineserver_dies_leaves_no_process_behind(fixtures, dist):
-    # Once its wineserver is gone, `wineserver -k` reaches none of a session's
-    # processes: the teardown must find and end them itself.
+def test_the_session_wineserver_survives_handle_table_reads_and_its_death_leaves_no_process(fixtures, dist):
+    # Wine 8's stock server crashed when the system's handle table was read
+    # (as the test worker and processprobe do) while a program started from
+    # Linux had no handle yet; the sessions run a server with that mended
+    # (scripts/build-wineserver). And once a session's wineserver is gone,
+    # `wineserver -k` reaches none of its processes: the teardown must find
+    # and end them itself.
     session = WineSession()
     try:
         session.start()
+        reader = session.spawn(fixtures / "processprobe.exe", "race", 8000)
+        for _ in range(15):
+            session.run(fixtures / "processprobe.exe", "alive", 0, timeout=60)
+        output, errors = reader.communicate(timeout=90)
+        assert output.startswith(b"reads="), (output, errors[-2000:], session.wineserver_log.read_text())
         service = AgentService(session, fixtures, dist, "KeldraOrphaned")
         service.place_worker(FOREVER_WITH_CHILD)
         service.create()

@@ -62,8 +62,11 @@ VALUE_LINE = re.compile(r"^    (\S.*?)    (REG_\w+)    (.*)$")
 NO_SUCH_KEY = b"Unable to find the specified registry key"
 
 
-# The wineserver the sessions run with: WINESERVER names another build.
-SERVER = os.environ.get("WINESERVER", "wineserver")
+# The wineserver the sessions run with: Debian's Wine 8 server with the fix
+# that scripts/build-wineserver applies (its stock server crashes when the
+# fixtures read the system's handle table while a process starts), or the
+# one WINESERVER names.
+SERVER = os.environ.get("WINESERVER") or str(BUILD_ROOT / "wine-server" / "wineserver")
 
 
 def prefix_processes(prefix=None):
@@ -112,11 +115,23 @@ def zombie(pid):
         return True
 
 
+def orphaned_processes():
+    """Processes of test sessions that have ended: their prefix is gone (a
+    session ends its processes before it removes its prefix), or the pytest
+    that made the prefix has died without a teardown."""
+    return [p for p in prefix_processes() if not session_alive(pathlib.Path(p[2]).parent)]
+
+
+def session_alive(root):
+    try:
+        owner = int((root / "owner.pid").read_text())
+    except (OSError, ValueError):
+        return False
+    return pathlib.Path(f"/proc/{owner}").exists() and not zombie(owner)
+
+
 def end_orphaned_sessions():
-    """Ends the processes of earlier sessions whose prefix is gone: a session
-    whose wineserver crashed, or whose pytest was killed, leaves them behind."""
-    orphans = [p for p in prefix_processes() if not pathlib.Path(p[2]).exists()]
-    return end_processes(orphans)
+    return end_processes(orphaned_processes())
 
 
 def excerpt(data, limit=4000):
@@ -170,14 +185,16 @@ class WineSession:
         self.own_processes_at_start = set()
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=SERVER)
 
     @property
     def drive_c(self):
         return self.prefix / "drive_c"
 
     def start(self):
+        assert os.access(SERVER, os.X_OK), f"no wineserver at {SERVER}: run scripts/setup, or set WINESERVER"
         end_orphaned_sessions()
+        (self.root / "owner.pid").write_text(str(os.getpid()))
         self.prefix.mkdir()
         (self.prefix / "system.reg").write_text(SEEDED_REGISTRY)
         with open(self.wineserver_log, "wb") as log:
@@ -263,7 +280,7 @@ class WineSession:
         reg.exe says that the key does not exist. Any other outcome fails:
         a query that did not run is no evidence that the key is absent."""
         result = self.run("reg", "query", key)
-        if result.returncode == 1 and NO_SUCH_KEY in result.stderr:
+        if result.returncode == 1 and NO_SUCH_KEY in result.stdout + result.stderr:
             return None
         assert result.returncode == 0, f"reg query {key} gave no answer: " + outcome(result)
         return {m.group(1): (m.group(2), m.group(3)) for m in

@@ -1,4 +1,5 @@
 #include "log_line.h"
+#include "log_owner.h"
 
 #include <ctime>
 #include <limits>
@@ -105,4 +106,17 @@ TEST(LogFilePath, TheTemporaryDirectoryABackslashAndTheName) {
     EXPECT_EQ(logFilePathIn(L"C:\\Temp\\"), L"C:\\Temp\\\\mirelt.log");
     // No directory is no log, rather than one at the root of the current drive.
     EXPECT_EQ(logFilePathIn(L""), L"");
+}
+
+TEST(LogFileOwner, OnlyTheLaunchersOwnAccountSystemAndAdministratorsAreWrittenTo) {
+    const struct {
+        LogFileOwner owner;
+        bool written;
+    } cases[] = {
+        {LogFileOwner::runningAccount, true},
+        {LogFileOwner::system, true},
+        {LogFileOwner::administrators, true},
+        {LogFileOwner::other, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(mayAppendToLogOwnedBy(c.owner), c.written) << static_cast<int>(c.owner);
 }

@@ -1,6 +1,5 @@
 """How the agent creates its worker: inside the worker's job from the start,
-with the output pipe as the one handle it inherits and no standard input,
-a pipe that no other user can open or take the name of;
+with the output pipe as the one handle it inherits and no standard input;
 and how the process ends after a stop that finds the supervision thread
 held up."""
 
@@ -32,10 +31,10 @@ def test_worker_starts_in_its_job_with_only_its_output_pipe_and_no_input(service
     started = service.wait_for_records("start", 1)[0]
     assert given["pid"] == started["pid"]
     # handles: every inheritable handle it holds; pipe: its standard output
-    # (and error) is one of them, and a pipe, whose access list lets in
-    # SYSTEM and the agent's account alone.
-    assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe", "pipeopen", "pipeothers")} == \
-        {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1, "pipeopen": 0, "pipeothers": 0}, given
+    # (and error) is one of them, and a pipe, whose access list has two
+    # entries (SYSTEM and the agent's account), none for Everyone.
+    assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe", "pipeacl", "pipeeveryone")} == \
+        {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1, "pipeacl": 2, "pipeeveryone": 0}, given
 
 
 def test_a_child_started_at_once_is_ended_by_a_pause(services, wine, fixtures):

@@ -40,17 +40,13 @@ def throw_away_certificate(directory, password):
     return certificate, pfx
 
 
-def copy_release(dist, tmp_path):
+@pytest.mark.parametrize("password", [PASSWORD, ""], ids=["password", "no-password"])
+def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root, tmp_path, password):
     release = tmp_path / "dist"
     release.mkdir()
     for name in DELIVERABLES + ["SHA256SUMS"]:
         shutil.copy2(dist / name, release / name)
-    return release, {name: (release / name).read_bytes() for name in DELIVERABLES + ["SHA256SUMS"]}
-
-
-@pytest.mark.parametrize("password", [PASSWORD, ""], ids=["password", "no-password"])
-def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root, tmp_path, password):
-    release, unsigned = copy_release(dist, tmp_path)
+    unsigned = {name: (release / name).read_bytes() for name in DELIVERABLES + ["SHA256SUMS"]}
     sign_env = {"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": password}
 
     nothing = run(repo / "scripts" / "sign", env=sign_env)
@@ -97,24 +93,16 @@ def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root,
 
 
 def test_the_time_stamp_server_given_is_asked_and_without_its_answer_nothing_is_signed(repo, dist, tmp_path):
-    release, unsigned = copy_release(dist, tmp_path)
+    release = shutil.copytree(dist, tmp_path / "dist")
+    unsigned = {name: (release / name).read_bytes() for name in DELIVERABLES}
     asked = []
-
-    class Refusing(http.server.BaseHTTPRequestHandler):
-        def do_POST(self):
-            asked.append(self.headers.get("Content-Type"))
-            self.send_error(500)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.HTTPServer(("127.0.0.1", 0), Refusing)
+    refusing = type("Refusing", (http.server.BaseHTTPRequestHandler,), {
+        "do_POST": lambda self: (asked.append(self.headers["Content-Type"]), self.send_error(500))})
+    server = http.server.HTTPServer(("127.0.0.1", 0), refusing)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    try:
-        _, pfx = throw_away_certificate(tmp_path, "")
-        signed = run(repo / "scripts" / "sign", "--timestamp", f"http://127.0.0.1:{server.server_port}/", pfx,
-                     env={"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": ""})
-    finally:
-        server.shutdown()
+    _, pfx = throw_away_certificate(tmp_path, "")
+    signed = run(repo / "scripts" / "sign", "--timestamp", f"http://127.0.0.1:{server.server_port}/", pfx,
+                 env={"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": ""})
+    server.shutdown()
     assert signed.returncode != 0 and "application/timestamp-query" in asked, shown(signed)
     assert {name: (release / name).read_bytes() for name in unsigned} == unsigned

@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -109,14 +110,9 @@ TEST(LogFilePath, TheTemporaryDirectoryABackslashAndTheName) {
 }
 
 TEST(LogFileOwner, OnlyTheLaunchersOwnAccountSystemAndAdministratorsAreWrittenTo) {
-    const struct {
-        LogFileOwner owner;
-        bool written;
-    } cases[] = {
-        {LogFileOwner::runningAccount, true},
-        {LogFileOwner::system, true},
-        {LogFileOwner::administrators, true},
-        {LogFileOwner::other, false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(mayAppendToLogOwnedBy(c.owner), c.written) << static_cast<int>(c.owner);
+    const std::pair<LogFileOwner, bool> cases[] = {{LogFileOwner::runningAccount, true},
+                                                   {LogFileOwner::system, true},
+                                                   {LogFileOwner::administrators, true},
+                                                   {LogFileOwner::other, false}};
+    for (const auto& c : cases) EXPECT_EQ(mayAppendToLogOwnedBy(c.first), c.second) << static_cast<int>(c.first);
 }

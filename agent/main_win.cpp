@@ -59,6 +59,17 @@ std::wstring readEnvironmentVariable(const std::string& name) {
     return value;
 }
 
+// A DLL that the system loads for the agent at run time is looked for in
+// the system directory alone, never in the current directory or beside the
+// executable, where whoever may write there could plant one. Windows 7
+// without KB2533623 lacks the call and keeps its default search.
+void searchDllsInSystemDirectoryOnly() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int runInstall() {
     std::wstring password = readEnvironmentVariable("KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD");
     if (password.empty()) {
@@ -92,6 +103,7 @@ int runService() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    searchDllsInSystemDirectoryOnly();
     AgentSettings.modulePath = wideToUtf8(currentModulePath());
 
     if (!parseCommandLine(utf8Arguments(argc, argv))) {

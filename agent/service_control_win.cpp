@@ -17,11 +17,17 @@ constexpr DWORD supervisionEndWaitMs = 5000;
 
 // Named so that a debugger, a dump or a test can tell the thread from the
 // system's own. Thread names came with Windows 10; older systems go without.
+// Windows 10 1607 and Server 2016 export the call from KernelBase alone.
 void nameThread(HANDLE thread, const wchar_t* name) {
     using SetThreadDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-    const auto setDescription = reinterpret_cast<SetThreadDescriptionFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
-    if (setDescription != nullptr) setDescription(thread, name);
+    for (const wchar_t* module : {L"kernel32.dll", L"kernelbase.dll"}) {
+        const HMODULE loaded = GetModuleHandleW(module);
+        const auto setDescription = reinterpret_cast<SetThreadDescriptionFunction>(reinterpret_cast<void*>(
+            loaded != nullptr ? GetProcAddress(loaded, "SetThreadDescription") : nullptr));
+        if (setDescription == nullptr) continue;
+        setDescription(thread, name);
+        return;
+    }
 }
 
 ServiceStatusValues currentStatus() {

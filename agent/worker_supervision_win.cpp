@@ -1,5 +1,7 @@
 #include "worker_supervision_win.h"
 
+#include <sddl.h>
+
 #include <cwchar>
 #include <vector>
 
@@ -48,23 +50,71 @@ UniqueHandle createWorkerJob() {
     return job;
 }
 
+// 128 random bits, so that no other user can guess the next name and
+// create a pipe under it first, which would fail every launch. RtlGenRandom
+// has no import library; ADVAPI32, which the agent imports anyway, exports
+// it as SystemFunction036.
+bool randomPipeName(std::wstring& name) {
+    using RandomFunction = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    const HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
+    const auto generate = reinterpret_cast<RandomFunction>(reinterpret_cast<void*>(
+        advapi32 != nullptr ? GetProcAddress(advapi32, "SystemFunction036") : nullptr));
+    unsigned char bits[16] = {};
+    if (generate == nullptr || !generate(bits, sizeof bits)) return false;
+    name = L"\\\\.\\pipe\\keldra-worker-output-";
+    for (const unsigned char bit : bits) {
+        wchar_t digits[3] = {};
+        std::swprintf(digits, 3, L"%02x", bit);
+        name += digits;
+    }
+    return true;
+}
+
+// The pipe's default security would let every user read what the worker
+// writes; this one lets in SYSTEM and the agent's own account alone.
+UniqueLocalMemory<void> ownAccountOnly() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return nullptr;
+    wchar_t* account = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &account)) return nullptr;
+    const std::wstring text = L"D:(A;;GA;;;SY)(A;;GA;;;" + std::wstring(account) + L")";
+    LocalFree(account);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        return nullptr;
+    }
+    return UniqueLocalMemory<void>(descriptor);
+}
+
+// A name already taken, against all odds, is given up for a fresh one.
+constexpr int pipeNameAttempts = 4;
+
 // The worker's output pipe. Its standard output and error are the write end;
 // the agent reads the other end on the supervision thread itself, while it
 // waits for the worker, so no thread of its own is needed for that (under
 // Wine each thread costs about a megabyte). Anonymous pipes cannot be read
 // that way, hence a named pipe: made by this process alone (first instance),
-// open to one local writer, named after the process and a serial number.
+// open to one local writer.
 bool createOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
-    static LONG serial = 0;
-    wchar_t name[80] = {};
-    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\keldra-worker-output-%lu-%ld",
-                  GetCurrentProcessId(), InterlockedIncrement(&serial));
-    readEnd.reset(CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                   PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, /* instances */ 1,
-                                   /* default buffer sizes */ 0, 0, /* default time-out */ 0, nullptr));
+    const UniqueLocalMemory<void> descriptor = ownAccountOnly();
+    if (!descriptor) return false;
+    SECURITY_ATTRIBUTES restricted = {sizeof restricted, descriptor.get(), /* inherit */ FALSE};
+    std::wstring name;
+    for (int attempt = 0; attempt < pipeNameAttempts && !readEnd; ++attempt) {
+        if (!randomPipeName(name)) return false;
+        readEnd.reset(CreateNamedPipeW(name.c_str(),
+                                       PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                       PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, /* instances */ 1,
+                                       /* default buffer sizes */ 0, 0, /* default time-out */ 0, &restricted));
+    }
     if (!readEnd) return false;
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, /* descriptor */ nullptr, /* inherit */ TRUE};
-    writeEnd.reset(CreateFileW(name, GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    writeEnd.reset(
+        CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (writeEnd) return true;
     readEnd.reset();
     return false;

@@ -1,11 +1,14 @@
 #include "log_file.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "handle_holders_win.h"
+#include "log_owner.h"
 
 namespace {
 
@@ -21,6 +24,38 @@ bool isPlainLogFile(HANDLE file) {
     return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1;
 }
 
+bool isRunningAccount(PSID sid) {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return false;
+    return EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, sid) != FALSE;
+}
+
+// A file system that keeps no owners, or an owner that cannot be read, gives
+// "other".
+LogFileOwner ownerOf(HANDLE file) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return LogFileOwner::other;
+    }
+    const bool known = owner != nullptr && IsValidSid(owner);
+    LogFileOwner kind = LogFileOwner::other;
+    if (known && IsWellKnownSid(owner, WinLocalSystemSid)) {
+        kind = LogFileOwner::system;
+    } else if (known && IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+        kind = LogFileOwner::administrators;
+    } else if (known && isRunningAccount(owner)) {
+        kind = LogFileOwner::runningAccount;
+    }
+    LocalFree(descriptor);
+    return kind;
+}
+
 // Append-only access puts every write at the current end of the file, also
 // when other launcher processes write to it at the same time; full sharing
 // lets them, and readers, open it meanwhile.
@@ -29,11 +64,12 @@ UniqueHandle openLogFile(const std::wstring& path) {
     // opened, whatever the current directory is.
     if (path.empty()) return UniqueHandle();
     // Read access only because Windows locks a byte range only for a handle
-    // that may read or write data; the writes stay appends.
-    UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file && !isPlainLogFile(file.get())) file.reset();
+    // that may read or write data; the writes stay appends. READ_CONTROL
+    // lets the owner be read.
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+    UniqueHandle file(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file && (!isPlainLogFile(file.get()) || !mayAppendToLogOwnedBy(ownerOf(file.get())))) file.reset();
     return file;
 }
 

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "dll_search.h"
 #include "file_removal.h"
 #include "launcher_messages.h"
 #include "log_file.h"
@@ -12,6 +13,7 @@
 // vector is in the ANSI code page and loses every character that it lacks,
 // so the launcher could install or delete a different file than it was given.
 int wmain(int argc, wchar_t** argv) {
+    searchDllsInSystemDirectoryOnly();
     std::wstring packageFile;
     std::wstring packageType;
     std::wstring installOptions;

@@ -2,11 +2,30 @@
 
 #include <windows.h>
 
+namespace {
+
+using TemporaryPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+// GetTempPath2W gives a process running as SYSTEM C:\Windows\SystemTemp,
+// which only administrators can enter, where GetTempPathW gives
+// C:\Windows\Temp, in which every user may create files (a mirelt.log of
+// their own among them); for any other account the two agree. Only newer
+// systems have it (Windows 11, Server 2022, and Windows 10 / Server 2016 with
+// the updates of March 2025 or later).
+TemporaryPathFunction temporaryPathFunction() {
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC newer = kernel32 != nullptr ? GetProcAddress(kernel32, "GetTempPath2W") : nullptr;
+    return newer != nullptr ? reinterpret_cast<TemporaryPathFunction>(reinterpret_cast<void*>(newer)) : GetTempPathW;
+}
+
+}  // namespace
+
 std::wstring temporaryDirectory(DWORD firstBufferSize) {
+    const TemporaryPathFunction temporaryPath = temporaryPathFunction();
     std::wstring buffer(firstBufferSize, L'\0');
     // The directory can change between two calls; a few rounds settle it.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), &buffer[0]);
+        const DWORD length = temporaryPath(static_cast<DWORD>(buffer.size()), &buffer[0]);
         if (length == 0) return std::wstring();
         if (length < buffer.size()) return buffer.substr(0, length);
         // Too small: the answer is the size needed, the terminating NUL included.

@@ -79,3 +79,15 @@ def test_a_link_to_a_directory_at_the_log_name_is_not_written_through(launcher):
     result, _ = missing_package_run(launcher)
     assert result.stderr == FAILED_OPEN * 3
     assert list(target.iterdir()) == []
+
+
+def test_a_log_that_another_account_owns_is_left_alone(launcher):
+    # Wine gives a file of another Unix user the owner ANONYMOUS LOGON.
+    planted = b"Thu Dec 5 09:05:07 2024 Ready to install planted\r\n"
+    launcher.log_path.write_bytes(planted)
+    os.chmod(launcher.log_path, 0o666)
+    os.chown(launcher.log_path, 4242, 4242)
+    result, _ = missing_package_run(launcher)
+    assert (result.returncode, result.stderr) == (0, FAILED_OPEN * 3)
+    assert launcher.log_path.read_bytes() == planted
+    assert not (launcher.root / "stage" / "missing.exe.options").exists()

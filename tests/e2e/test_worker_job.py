@@ -15,7 +15,9 @@ def services(service_manager, wine, fixtures, dist):
         "born": AgentService(wine, fixtures, dist, "KeldraBorn"),
         "child": AgentService(wine, fixtures, dist, "KeldraChildAtOnce"),
         "held": AgentService(wine, fixtures, dist, "KeldraHeldUp"),
+        "squatted": AgentService(wine, fixtures, dist, "KeldraSquatted"),
     }
+    made["squatted"].place_worker("exit=0 run_ms=-1")
     made["born"].place_worker("exit=0 run_ms=-1")
     made["child"].place_worker("exit=0 run_ms=-1 child=1")
     made["held"].place_worker("exit=0 run_ms=-1 child=1")
@@ -29,9 +31,10 @@ def test_worker_starts_in_its_job_with_only_its_output_pipe_and_no_input(service
     started = service.wait_for_records("start", 1)[0]
     assert given["pid"] == started["pid"]
     # handles: every inheritable handle it holds; pipe: its standard output
-    # (and error) is one of them, and a pipe.
-    assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe")} == \
-        {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1}, given
+    # (and error) is one of them, and a pipe, whose access list has two
+    # entries (SYSTEM and the agent's account), none for Everyone.
+    assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe", "pipeacl", "pipeeveryone")} == \
+        {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1, "pipeacl": 2, "pipeeveryone": 0}, given
 
 
 def test_a_child_started_at_once_is_ended_by_a_pause(services, wine, fixtures):
@@ -75,3 +78,19 @@ def test_a_stop_that_finds_the_supervision_thread_held_up_still_ends_everything(
     assert wait_until_gone(wine, fixtures, [worker, child, pid]) == {worker: False, child: False, pid: False}
     assert RESTARTED not in service.events(pid, mark)
     assert len(service.records("start")) == 1
+
+
+def test_pipes_held_under_names_made_from_the_agents_pid_keep_no_worker_from_starting(services, wine, fixtures):
+    service = services["squatted"]
+    pid = service.wait_for_state(RUNNING)["pid"]
+    service.wait_for_records("start", 1)
+    holder = wine.spawn(fixtures / "fileholder.exe", "pipes", rf"\\.\pipe\keldra-worker-output-{pid}-", 2001, 600000)
+    try:
+        assert holder.stdout.readline().strip() == b"holding"
+        for control, state in ((2, PAUSED), (3, RUNNING)):
+            exit_code, status, _ = service.control(control)
+            assert (exit_code, status.get("state")) == (0, state), status
+        service.wait_for_records("start", 2)
+    finally:
+        holder.kill()
+        holder.wait()

@@ -1,9 +1,11 @@
 """scripts/sign: without a certificate nothing changes; with one, the three
 deliverables carry a valid Authenticode signature, SHA256SUMS lists the
 signed files, and the signed programs still run."""
+import http.server
 import os
 import shutil
 import subprocess
+import threading
 
 import pytest
 
@@ -55,6 +57,7 @@ def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root,
     signed = run(repo / "scripts" / "sign", pfx, env=sign_env)
     assert signed.returncode == 0, shown(signed)
     assert not password or password.encode() not in signed.stdout + signed.stderr, shown(signed)
+    assert b"stop validating when the certificate expires" in signed.stderr, shown(signed)
     for name in DELIVERABLES:
         verified = run("osslsigncode", "verify", "-CAfile", certificate, "-in", release / name)
         assert verified.returncode == 0 and b"Signature verification: ok" in verified.stdout, \
@@ -87,3 +90,19 @@ def test_sign_signs_in_place_and_the_signed_programs_run(repo, dist, build_root,
         assert not package.exists() and not options.exists(), shown(launched)
     finally:
         wine.stop()
+
+
+def test_the_time_stamp_server_given_is_asked_and_without_its_answer_nothing_is_signed(repo, dist, tmp_path):
+    release = shutil.copytree(dist, tmp_path / "dist")
+    unsigned = {name: (release / name).read_bytes() for name in DELIVERABLES}
+    asked = []
+    refusing = type("Refusing", (http.server.BaseHTTPRequestHandler,), {
+        "do_POST": lambda self: (asked.append(self.headers["Content-Type"]), self.send_error(500))})
+    server = http.server.HTTPServer(("127.0.0.1", 0), refusing)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    _, pfx = throw_away_certificate(tmp_path, "")
+    signed = run(repo / "scripts" / "sign", "--timestamp", f"http://127.0.0.1:{server.server_port}/", pfx,
+                 env={"KELDRA_DIST": str(release), "KELDRA_SIGN_PASSWORD": ""})
+    server.shutdown()
+    assert signed.returncode != 0 and "application/timestamp-query" in asked, shown(signed)
+    assert {name: (release / name).read_bytes() for name in unsigned} == unsigned

@@ -1,7 +1,9 @@
 #include "log_line.h"
+#include "log_owner.h"
 
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -105,4 +107,12 @@ TEST(LogFilePath, TheTemporaryDirectoryABackslashAndTheName) {
     EXPECT_EQ(logFilePathIn(L"C:\\Temp\\"), L"C:\\Temp\\\\mirelt.log");
     // No directory is no log, rather than one at the root of the current drive.
     EXPECT_EQ(logFilePathIn(L""), L"");
+}
+
+TEST(LogFileOwner, OnlyTheLaunchersOwnAccountSystemAndAdministratorsAreWrittenTo) {
+    const std::pair<LogFileOwner, bool> cases[] = {{LogFileOwner::runningAccount, true},
+                                                   {LogFileOwner::system, true},
+                                                   {LogFileOwner::administrators, true},
+                                                   {LogFileOwner::other, false}};
+    for (const auto& c : cases) EXPECT_EQ(mayAppendToLogOwnedBy(c.first), c.second) << static_cast<int>(c.first);
 }

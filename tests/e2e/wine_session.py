@@ -184,7 +184,10 @@ class WineSession:
         self.pipe_timeout_checked = None
         self.own_processes_at_start = set()
         self.env = dict(os.environ)
-        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
+        # err+virtual: a Wine program that fails to set up its address space
+        # ends with exit status 1 before its first line, and says why only
+        # on that channel; a failure report then shows it.
+        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all,err+virtual",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=SERVER)
 
     @property

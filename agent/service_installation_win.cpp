@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "agent_settings.h"
+#include "executable_exposure_win.h"
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
@@ -40,7 +41,12 @@ bool createService(SC_HANDLE manager, const std::wstring& serviceName, const std
         logMessage(systemErrorText(error));
         return false;
     }
-    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) logMessage(unstartablePathMessage);
+    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) {
+        logMessage(unstartablePathMessage);
+    } else if (!isStartablePath(utf8ToWide(workerPath(AgentSettings.modulePath)))) {
+        logMessage(unstartableWorkerPathMessage);
+    }
+    reportExecutableExposure(AgentSettings.modulePath);
     return true;
 }
 

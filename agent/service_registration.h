@@ -21,6 +21,9 @@ constexpr const wchar_t* expandablePathMessage =
 constexpr const wchar_t* unstartablePathMessage =
     L"the path of keldraagent.exe is longer than Windows can start a service from (259 characters); "
     L"the service will not start";
+constexpr const wchar_t* unstartableWorkerPathMessage =
+    L"the path of keldraworker.exe is longer than Windows can start a program from (259 characters); "
+    L"the service will start but never run its worker";
 
 // Every event type a service can report: error (1), warning (2), information (4).
 constexpr unsigned long eventTypesSupported = 7;

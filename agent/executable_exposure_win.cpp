@@ -1,4 +1,4 @@
-#include "executable_exposure_win.h"
+#include "executable_exposure.h"
 
 #include <windows.h>
 #include <aclapi.h>

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "agent_settings.h"
-#include "executable_exposure_win.h"
+#include "executable_exposure.h"
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"

@@ -69,70 +69,36 @@ TEST(EventMessageFile, LiesInTheExecutablesDirectory) {
     for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
-}  // namespace
-
-namespace {
-
-TEST(ServiceProgramPaths, AreTheFolderTheAgentTheWorkerAndTheLibrary) {
-    EXPECT_EQ(serviceProgramPaths(R"(C:\Keldra\bin\keldraagent.exe)"),
-              (std::vector<std::string>{R"(C:\Keldra\bin)", R"(C:\Keldra\bin\keldraagent.exe)",
-                                        R"(C:\Keldra\bin\keldraworker.exe)", R"(C:\Keldra\bin\vossevent.dll)"}));
-    EXPECT_EQ(serviceProgramPaths(R"(C:\keldraagent.exe)")[0], "C:\\");
-}
-
 TEST(ServiceProgramAccess, OnlyBroadGroupsAllowedToChangeTheObjectItselfCount) {
-    const std::wstring domainUsers = L"S-1-5-21-1004336348-1177238915-682003330-513";
-    const struct {
-        AccessEntry entry;
-        const wchar_t* group;  // null: does not count
-    } cases[] = {
-        {{0, 0, 0x1301ff, L"S-1-1-0"}, L"Everyone"},  // modify
-        {{0, 0x03, 0x2, L"S-1-5-11"}, L"Authenticated Users"},  // inherited by children, and applies here
-        {{0, 0x10, 0x4, L"S-1-5-32-545"}, L"Users"},  // inherited from the parent
-        {{0, 0, 0x40, L"S-1-5-4"}, L"Interactive"},
-        {{0, 0, 0x10000, L"S-1-5-32-546"}, L"Guests"},
-        {{0, 0, 0x40000, L"S-1-5-7"}, L"Anonymous Logon"},
-        {{9, 0, 0x80000, domainUsers}, L"Domain Users"},
-        {{0, 0, 0x10000000, L"S-1-1-0"}, L"Everyone"},
+    const wchar_t* const domain = L"S-1-5-21-1004336348-1177238915-682003330-";
+    const struct { AccessEntry entry; const wchar_t* group; } cases[] = {  // group null: does not count
+        // Modify; inherited by children and applying here; inherited from the parent.
+        {{0, 0, 0x1301ff, L"S-1-1-0"}, L"Everyone"}, {{0, 0x03, 0x2, L"S-1-5-11"}, L"Authenticated Users"},
+        {{0, 0x10, 0x4, L"S-1-5-32-545"}, L"Users"}, {{0, 0, 0x40, L"S-1-5-4"}, L"Interactive"},
+        {{0, 0, 0x10000, L"S-1-5-32-546"}, L"Guests"}, {{0, 0, 0x40000, L"S-1-5-7"}, L"Anonymous Logon"},
+        {{9, 0, 0x80000, domain + std::wstring(L"513")}, L"Domain Users"},
         {{0, 0, 0x40000000, L"S-1-1-0"}, L"Everyone"},
-        {{0, 0, 0x1200a9, L"S-1-1-0"}, nullptr},  // read and execute
-        {{0, 0, 0x100 | 0x10 | 0x20000, L"S-1-5-32-545"}, nullptr},  // attributes, read permissions
-        {{0, 0x0b, 0x10000000, L"S-1-5-11"}, nullptr},  // inherit-only
-        {{1, 0, 0x1f01ff, L"S-1-1-0"}, nullptr},  // deny
-        {{0, 0, 0x1f01ff, L"S-1-5-18"}, nullptr},  // SYSTEM
-        {{0, 0, 0x1f01ff, L"S-1-5-32-544"}, nullptr},  // Administrators
-        {{0, 0, 0x1f01ff, L"S-1-5-21-1004336348-1177238915-682003330-1001"}, nullptr},
-        {{0, 0, 0x1f01ff, L"S-1-5-21-1-513"}, nullptr},
-        {{0, 0, 0x1f01ff, L"S-1-5-32-513"}, nullptr},
+        // Read and execute; attributes and permissions read; inherit-only; deny.
+        {{0, 0, 0x1200a9, L"S-1-1-0"}, nullptr}, {{0, 0, 0x20130, L"S-1-5-32-545"}, nullptr},
+        {{0, 0x0b, 0x10000000, L"S-1-5-11"}, nullptr}, {{1, 0, 0x1f01ff, L"S-1-1-0"}, nullptr},
+        {{0, 0, 0x1f01ff, L"S-1-5-18"}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-32-544"}, nullptr},
+        {{0, 0, 0x1f01ff, domain + std::wstring(L"1001")}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-21-1-513"}, nullptr},
     };
     for (const auto& c : cases) {
-        std::vector<std::wstring> expected;
-        if (c.group != nullptr) expected.push_back(c.group);
-        EXPECT_EQ(groupsThatCanChange({c.entry}), expected) << c.entry.sid << " " << c.entry.mask;
+        EXPECT_EQ(groupsThatCanChange({c.entry}), c.group ? std::vector<std::wstring>{c.group}
+                                                          : std::vector<std::wstring>{}) << c.entry.sid;
     }
-    // Each group once, in the order of its first entry.
-    EXPECT_EQ(groupsThatCanChange(
-                  {{0, 0, 0x2, L"S-1-5-32-545"}, {0, 0, 0x1301ff, L"S-1-1-0"}, {0, 0, 0x4, L"S-1-5-32-545"}}),
-              (std::vector<std::wstring>{L"Users", L"Everyone"}));
 }
 
 TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart) {
-    const struct {
-        const wchar_t* path;
-        bool remote;
-        const wchar_t* target;
-        const wchar_t* drive;
-        ExecutableLocation location;
-    } cases[] = {
-        {LR"(C:\Keldra\keldraagent.exe)", false, LR"(\Device\HarddiskVolume3)", L"C:", ExecutableLocation::local},
-        {LR"(\\?\C:\Keldra\keldraagent.exe)", false, LR"(\Device\HarddiskVolume3)", L"C:", ExecutableLocation::local},
-        {LR"(\\.\D:\keldraagent.exe)", false, L"", L"D:", ExecutableLocation::local},
-        {LR"(Z:\keldraagent.exe)", true, LR"(\Device\LanmanRedirector\;Z:0\srv\share)", L"Z:",
-         ExecutableLocation::networkDrive},
-        {LR"(S:\keldraagent.exe)", false, LR"(\??\C:\Keldra)", L"S:", ExecutableLocation::substitutedDrive},
-        {LR"(T:\keldraagent.exe)", true, LR"(\??\UNC\srv\share)", L"T:", ExecutableLocation::networkDrive},
-        {LR"(\\srv\share\keldraagent.exe)", false, L"", L"", ExecutableLocation::networkPath},
-        {LR"(\\?\UNC\srv\share\keldraagent.exe)", false, L"", L"", ExecutableLocation::networkPath},
+    using Location = ExecutableLocation;
+    const struct { const wchar_t *path, *drive; bool remote; const wchar_t* target; Location location; } cases[] = {
+        {LR"(C:\K\keldraagent.exe)", L"C:", false, LR"(\Device\HarddiskVolume3)", Location::local},
+        {LR"(\\?\C:\K\keldraagent.exe)", L"C:", false, LR"(\Device\HarddiskVolume3)", Location::local},
+        {LR"(Z:\keldraagent.exe)", L"Z:", true, LR"(\Device\LanmanRedirector\;Z:0\srv\s)", Location::networkDrive},
+        {LR"(S:\keldraagent.exe)", L"S:", false, LR"(\??\C:\Keldra)", Location::substitutedDrive},
+        {LR"(\\srv\share\keldraagent.exe)", L"", false, L"", Location::networkPath},
+        {LR"(\\?\UNC\srv\share\keldraagent.exe)", L"", false, L"", Location::networkPath},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(driveOf(c.path), c.drive) << c.path;

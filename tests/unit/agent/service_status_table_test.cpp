@@ -55,18 +55,13 @@ TEST(ServiceControlReports, WaitHintIsNeverChangedByAControl) {
 
 TEST(ServiceStatusOrder, NothingButStoppedFollowsAStopAndStartPendingComesFirst) {
     using namespace ServiceStates;
-    const struct {
-        std::uint32_t last, next;
-        bool reported;
-    } cases[] = {
-        {0, startPending, true},        {startPending, startPending, true}, {startPending, running, true},
-        {startPending, stopPending, true}, {0, stopPending, true},          {running, stopPending, true},
-        {paused, running, true},        {running, paused, true},            {stopPending, stopped, true},
-        {stopPending, stopPending, true},
+    const struct { std::uint32_t last, next; bool reported; } cases[] = {
+        {0, startPending, true}, {startPending, startPending, true}, {startPending, running, true},
+        {startPending, stopPending, true}, {0, stopPending, true}, {running, stopPending, true},
+        {paused, running, true}, {running, paused, true}, {stopPending, stopped, true},
         // A start that was still pending when the stop came.
-        {stopPending, running, false},  {stopped, running, false},          {stopPending, startPending, false},
-        {stopped, startPending, false}, {stopPending, paused, false},       {stopped, stopped, false},
-        {running, startPending, false}, {paused, startPending, false},
+        {stopPending, running, false}, {stopped, running, false}, {stopPending, startPending, false},
+        {stopped, startPending, false}, {stopPending, paused, false}, {running, startPending, false},
     };
     for (const auto& c : cases) EXPECT_EQ(mayFollow(c.last, c.next), c.reported) << c.last << " " << c.next;
 }

@@ -1,13 +1,18 @@
 #pragma once
 // What lies beside the agent's executable, derived from its full path (UTF-8,
 // as AgentSettings.modulePath holds it): the worker program, how it is
-// started, and the event message library.
+// started, and the event message library; and whether others could change
+// what the service runs, or the service could not reach it at boot.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The executable's directory: the path up to its last '\' or '/'. A path
 // without either (or an empty one) is used whole.
 std::string moduleDirectory(const std::string& modulePath);
+
+// "<directory>\keldraworker.exe".
+std::string workerPath(const std::string& modulePath);
 
 // "<directory>\keldraworker.exe" in double quotes, one space, then the
 // arguments unchanged. Without the quotes a directory holding a blank would
@@ -22,3 +27,46 @@ std::string workerArgumentsFor(std::uint32_t processId);
 // The event message library beside the executable, as the event source
 // registers it.
 std::wstring eventMessageFilePath(const std::string& modulePath);
+
+// What the service runs with its account's rights: the executable's
+// directory (a drive's root with its backslash), the executable, the worker
+// and the event message library beside them.
+std::vector<std::string> serviceProgramPaths(const std::string& modulePath);
+
+// One entry of an access list as the system holds it: type, flags, access
+// mask and the account's security identifier in text form ("S-1-1-0").
+struct AccessEntry {
+    std::uint8_t type;
+    std::uint8_t flags;
+    std::uint32_t mask;
+    std::wstring sid;
+};
+
+// The broad groups (Everyone, Authenticated Users, Users, Interactive,
+// Guests, Anonymous Logon, Domain Users of any domain) that an access list
+// lets change an object: write or append to it, delete it or what it holds,
+// change its permissions or take its ownership. Only allow entries that
+// apply to the object itself count; an inherit-only entry applies only to
+// what is created inside it later. Each group is named once, in English.
+std::vector<std::wstring> groupsThatCanChange(const std::vector<AccessEntry>& entries);
+
+std::wstring changeableProgramMessage(const std::wstring& group, const std::wstring& path);
+
+// Where the executable lies, as far as the service manager is concerned: it
+// starts services at boot, before anyone has mapped a network drive or made
+// a drive with subst (both exist only in the logon session that made them),
+// and a network path may not be reachable then or by the service's account.
+enum class ExecutableLocation { local, networkDrive, networkPath, substitutedDrive };
+
+// The drive letter and colon that a path begins with ("\\?\" or "\\.\"
+// ahead of it allowed); empty for a network path or a relative one.
+std::wstring driveOf(const std::wstring& path);
+
+// driveIsRemote: what the system says of the path's drive; driveTarget: the
+// device that the drive letter names, "\??\<path>" for a drive made with
+// subst.
+ExecutableLocation executableLocation(const std::wstring& path, bool driveIsRemote,
+                                      const std::wstring& driveTarget);
+
+// Empty for a local executable.
+std::wstring executableLocationMessage(ExecutableLocation location);

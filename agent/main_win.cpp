@@ -71,15 +71,16 @@ void searchDllsInSystemDirectoryOnly() {
 }
 
 int runInstall() {
+    // Read even for an account that takes none, so that it is wiped all the same.
     std::wstring password = readEnvironmentVariable("KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD");
-    if (password.empty()) {
+    if (password.empty() && serviceAccount(AgentSettings.accountUser).needsPassword) {
         logMessage(missingPasswordMessage);
         return 1;
     }
     const std::wstring startArguments = serviceStartArguments(AgentSettings.serviceName);
     installService(AgentSettings.serviceName, startArguments, AgentSettings.displayName,
                    AgentSettings.accountUser, password);
-    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+    if (!password.empty()) SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
     return 0;
 }
 

@@ -30,25 +30,32 @@ void nameThread(HANDLE thread, const wchar_t* name) {
     }
 }
 
-ServiceStatusValues currentStatus() {
-    const SERVICE_STATUS& record = ServiceRuntime.statusRecord;
-    return {record.dwCurrentState, record.dwCheckPoint, record.dwWaitHint};
+// Each report is the next state computed from the last one and made only
+// when it may follow it, both under the lock: a running report that comes
+// after a stop was reported, or a start-pending one after a stop, is dropped.
+void reportStatus(ServiceStatusValues (*next)(ServiceStatusValues current)) {
+    AcquireSRWLockExclusive(&ServiceRuntime.statusLock);
+    SERVICE_STATUS& record = ServiceRuntime.statusRecord;
+    const ServiceStatusValues values = next({record.dwCurrentState, record.dwCheckPoint, record.dwWaitHint});
+    if (mayFollow(record.dwCurrentState, values.currentState)) {
+        record.dwServiceType = ownProcessServiceType;
+        record.dwControlsAccepted = acceptedServiceControls;
+        record.dwWin32ExitCode = NO_ERROR;
+        record.dwServiceSpecificExitCode = 0;
+        record.dwCurrentState = values.currentState;
+        record.dwCheckPoint = values.checkPoint;
+        record.dwWaitHint = values.waitHint;
+        SetServiceStatus(ServiceRuntime.statusHandle, &record);
+    }
+    ReleaseSRWLockExclusive(&ServiceRuntime.statusLock);
 }
 
-void reportStatus(const ServiceStatusValues& values) {
-    SERVICE_STATUS& record = ServiceRuntime.statusRecord;
-    record.dwServiceType = ownProcessServiceType;
-    record.dwControlsAccepted = acceptedServiceControls;
-    record.dwWin32ExitCode = NO_ERROR;
-    record.dwServiceSpecificExitCode = 0;
-    record.dwCurrentState = values.currentState;
-    record.dwCheckPoint = values.checkPoint;
-    record.dwWaitHint = values.waitHint;
-    SetServiceStatus(ServiceRuntime.statusHandle, &record);
+ServiceStatusValues firstStatus(ServiceStatusValues) {
+    return startPendingStatus();
 }
 
 void reportRunning() {
-    reportStatus(startedStatus(currentStatus()));
+    reportStatus(startedStatus);
 }
 
 // Supervision runs on the thread that the dispatcher gives serviceMain: no
@@ -95,11 +102,13 @@ void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
     if (argumentCount > 0 && arguments != nullptr && arguments[0] != nullptr) {
         AgentSettings.serviceName = arguments[0];
     }
+    // The handler can be called as soon as it is registered, before the
+    // first report: all it uses must exist by then.
+    prepareSupervision();
     ServiceRuntime.statusHandle =
         RegisterServiceCtrlHandlerW(AgentSettings.serviceName.c_str(), serviceControlHandler);
     if (ServiceRuntime.statusHandle == nullptr) return;
-    reportStatus(startPendingStatus());
-    prepareSupervision();
+    reportStatus(firstStatus);
     // Reported running as soon as the first launch has been tried; the
     // supervision then goes on here until the service is stopped.
     superviseWorker(reportRunning);
@@ -109,17 +118,21 @@ void WINAPI serviceMain(DWORD argumentCount, LPWSTR* arguments) {
 void WINAPI serviceControlHandler(DWORD control) {
     switch (actionForControl(control)) {
     case ServiceControlAction::stop:
-        reportStatus(stopPendingStatus(currentStatus()));
+        // Held before the stop is reported pending: a start still under way
+        // launches no worker from here on, and its running report, which
+        // would follow this one, is dropped.
+        holdSupervision(/* for good */ true);
+        reportStatus(stopPendingStatus);
         stopSupervision();
-        reportStatus(stoppedStatus(currentStatus()));
+        reportStatus(stoppedStatus);
         break;
     case ServiceControlAction::pause:
         pauseSupervision();
-        reportStatus(pausedStatus(currentStatus()));
+        reportStatus(pausedStatus);
         break;
     case ServiceControlAction::resume:
         continueSupervision();
-        reportStatus(continuedStatus(currentStatus()));
+        reportStatus(continuedStatus);
         break;
     case ServiceControlAction::none:
         break;

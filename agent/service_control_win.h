@@ -4,10 +4,11 @@
 #include <type_traits>
 
 // The service as the Service Control Manager sees it. statusRecord is the
-// one record that every report sends; serviceMain writes it while the start
-// is pending, the control handler afterwards (the manager sends no control
-// to a service whose start is pending, so the two never overlap).
+// one record that every report sends, written under statusLock: serviceMain
+// reports the start, the control handler everything after it, and a stop
+// may come while the start is still pending.
 struct ServiceRuntimeRecord {
+    SRWLOCK statusLock = SRWLOCK_INIT;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     SERVICE_STATUS statusRecord = {};
     HANDLE pauseSemaphore = nullptr;

@@ -6,8 +6,10 @@
 // in the Application log, attempted whatever became of the service. Nothing
 // is changed when the service or the event source of that name belongs to
 // another program, or when the executable's path cannot be registered
-// unchanged. Failures are reported through logMessage. True when the service
-// was created.
+// unchanged. The password goes to the system only for an account that takes
+// one (serviceAccount). Failures are reported through logMessage; so are
+// places from which the service could be taken over or could not start.
+// True when the service was created.
 bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
                     const std::wstring& displayName, const std::wstring& account,
                     const std::wstring& password);

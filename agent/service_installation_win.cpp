@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "agent_settings.h"
+#include "executable_exposure.h"
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
@@ -29,18 +30,23 @@ bool createService(SC_HANDLE manager, const std::wstring& serviceName, const std
     // Without administrator rights the manager cannot be opened; the event
     // source step that follows reports the lack of rights.
     if (manager == nullptr) return false;
-    const std::wstring startName = serviceStartName(account);
+    const ServiceAccount registered = serviceAccount(account);
     const UniqueServiceHandle service(CreateServiceW(
         manager, serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(),
         /* load order group */ nullptr, /* tag */ nullptr, /* dependencies */ nullptr,
-        startName.c_str(), password.c_str()));
+        registered.startName.c_str(), registered.needsPassword ? password.c_str() : nullptr));
     if (!service) {
         const DWORD error = GetLastError();
         logMessage(systemErrorText(error));
         return false;
     }
-    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) logMessage(unstartablePathMessage);
+    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) {
+        logMessage(unstartablePathMessage);
+    } else if (!isStartablePath(utf8ToWide(workerPath(AgentSettings.modulePath)))) {
+        logMessage(unstartableWorkerPathMessage);
+    }
+    reportExecutableExposure(AgentSettings.modulePath);
     return true;
 }
 

@@ -103,9 +103,31 @@ bool isAgentEventMessageFile(const std::wstring& eventMessageFile) {
            lowerAscii(fileNameOf(eventMessageFile)) == L"vossevent.dll";
 }
 
-std::wstring serviceStartName(const std::wstring& account) {
-    if (account.find(L'\\') != std::wstring::npos) return account;
-    return L".\\" + account;
+ServiceAccount serviceAccount(const std::wstring& account) {
+    const std::wstring lower = lowerAscii(account);
+    if (lower == L"localsystem" || lower == L".\\localsystem" || lower == L"nt authority\\system") {
+        return {L"LocalSystem", false};
+    }
+    if (lower == L"localservice" || lower == L"nt authority\\localservice") {
+        return {L"NT AUTHORITY\\LocalService", false};
+    }
+    if (lower == L"networkservice" || lower == L"nt authority\\networkservice") {
+        return {L"NT AUTHORITY\\NetworkService", false};
+    }
+    const std::wstring::size_type backslash = account.find(L'\\');
+    if (backslash == std::wstring::npos) {
+        const std::wstring::size_type at = account.find(L'@');
+        const bool principalName = at != std::wstring::npos && at > 0 && at + 1 < account.size();
+        return {principalName ? account : L".\\" + account, true};
+    }
+    const std::wstring domain = lower.substr(0, backslash);
+    const std::wstring name = account.substr(backslash + 1);
+    const bool plainName = name.find(L'\\') == std::wstring::npos;
+    const bool virtualAccount = domain == L"nt service" && !name.empty() && plainName;
+    // "." is the local computer, whose accounts are never managed ones.
+    const bool managedAccount = !domain.empty() && domain != L"." && name.size() > 1 && name.back() == L'$' &&
+                                plainName;
+    return {account, !virtualAccount && !managedAccount};
 }
 
 std::wstring eventSourceKeyPath(const std::wstring& serviceName) {

@@ -8,6 +8,9 @@ constexpr const wchar_t* missingPasswordMessage =
 constexpr const wchar_t* eventSourceKeyOpenFailedMessage = L"failed to open the message source registry key";
 constexpr const wchar_t* eventMessageFileFailedMessage = L"failed to set the event message file registry value";
 constexpr const wchar_t* eventSourceRemovalFailedMessage = L"Failed to uninstall source";
+constexpr const wchar_t* markedForDeletionMessage =
+    L"the service is already marked for deletion; it will be gone once every program that holds it open "
+    L"(such as the Services console or Event Viewer) has closed it, and until then it cannot be installed again";
 constexpr const wchar_t* foreignServiceMessage =
     L"the service of this name belongs to another program; it was left as it is";
 constexpr const wchar_t* foreignEventSourceMessage =
@@ -18,6 +21,9 @@ constexpr const wchar_t* expandablePathMessage =
 constexpr const wchar_t* unstartablePathMessage =
     L"the path of keldraagent.exe is longer than Windows can start a service from (259 characters); "
     L"the service will not start";
+constexpr const wchar_t* unstartableWorkerPathMessage =
+    L"the path of keldraworker.exe is longer than Windows can start a program from (259 characters); "
+    L"the service will start but never run its worker";
 
 // Every event type a service can report: error (1), warning (2), information (4).
 constexpr unsigned long eventTypesSupported = 7;
@@ -54,8 +60,22 @@ bool isAgentServiceCommandLine(const std::wstring& commandLine);
 // any directory, or when it names none (empty).
 bool isAgentEventMessageFile(const std::wstring& eventMessageFile);
 
-// An account without a backslash is a local one: ".\" goes in front.
-std::wstring serviceStartName(const std::wstring& account);
+// An account as CreateServiceW takes it: the name it is registered under,
+// and whether a password goes with it.
+struct ServiceAccount {
+    std::wstring startName;
+    bool needsPassword;
+};
+
+// The built-in service accounts (LocalSystem, LocalService, NetworkService,
+// in any of the spellings Windows knows them by), virtual accounts (NT
+// SERVICE\name) and managed service accounts (DOMAIN\name$) log on without a
+// password, and CreateServiceW refuses one for the last two; the built-in
+// ones are registered under their canonical names, since ".\LocalSystem" is
+// an account that does not exist. A user principal name (user@domain) is
+// registered as given. Any other account without a backslash is a local
+// one: ".\" goes in front. Letter case does not matter to Windows here.
+ServiceAccount serviceAccount(const std::wstring& account);
 
 // Below HKEY_LOCAL_MACHINE.
 std::wstring eventSourceKeyPath(const std::wstring& serviceName);

@@ -6,8 +6,21 @@
 #include "message_log_win.h"
 #include "service_ownership_win.h"
 #include "service_registration.h"
+#include "system_error_text_win.h"
 
 namespace {
+
+// A service that another program still holds open (the Services console,
+// Event Viewer) is only marked for deletion, and the name stays taken until
+// that program lets go: a new INSTALL fails meanwhile, and the reason is
+// said here, not left to a bare system text.
+bool deleteService(SC_HANDLE service) {
+    if (DeleteService(service)) return true;
+    const DWORD error = GetLastError();
+    logMessage(error == ERROR_SERVICE_MARKED_FOR_DELETE ? std::wstring(markedForDeletionMessage)
+                                                        : systemErrorText(error));
+    return false;
+}
 
 bool stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
     if (manager == nullptr) return false;
@@ -22,8 +35,7 @@ bool stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
         const bool queried = QueryServiceStatus(service.get(), &status) != FALSE;
         switch (removalPollStep(queried, status.dwCurrentState)) {
         case RemovalPollStep::deleteService:
-            DeleteService(service.get());
-            return true;
+            return deleteService(service.get());
         case RemovalPollStep::pauseThenPoll:
             Sleep(removalPollPauseMilliseconds);
             break;

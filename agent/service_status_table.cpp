@@ -32,3 +32,12 @@ ServiceStatusValues pausedStatus(ServiceStatusValues current) {
 ServiceStatusValues continuedStatus(ServiceStatusValues current) {
     return {ServiceStates::running, current.checkPoint, current.waitHint};
 }
+
+bool mayFollow(std::uint32_t lastReported, std::uint32_t next) {
+    if (lastReported == ServiceStates::stopped) return false;
+    if (lastReported == ServiceStates::stopPending) {
+        return next == ServiceStates::stopPending || next == ServiceStates::stopped;
+    }
+    if (next == ServiceStates::startPending) return lastReported == 0 || lastReported == ServiceStates::startPending;
+    return true;
+}

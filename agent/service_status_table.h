@@ -41,3 +41,10 @@ ServiceStatusValues stopPendingStatus(ServiceStatusValues current);
 ServiceStatusValues stoppedStatus(ServiceStatusValues current);
 ServiceStatusValues pausedStatus(ServiceStatusValues current);
 ServiceStatusValues continuedStatus(ServiceStatusValues current);
+
+// Whether a report of the state next may follow the last one reported (0
+// before the first). The start and the control handler report from two
+// threads, and a stop can come while the start is pending: nothing but
+// stopped follows stop pending, nothing follows stopped, and start pending
+// is only ever the first report.
+bool mayFollow(std::uint32_t lastReported, std::uint32_t next);

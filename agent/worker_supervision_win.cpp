@@ -147,20 +147,6 @@ void awaitWorker(HANDLE worker, HANDLE readEnd) {
     }
 }
 
-// Stores a created worker unless a pause or stop came while it was being
-// created; then it is ended before it can do anything that lasts.
-bool adoptWorker(UniqueHandle& process, UniqueHandle& job) {
-    SupervisionLock guard;
-    if (heldLocked()) {
-        if (job) TerminateJobObject(job.get(), 0);
-        TerminateProcess(process.get(), 0);
-        return false;
-    }
-    SupervisionState.workerProcess = process.release();
-    SupervisionState.workerJob = job.release();
-    return true;
-}
-
 // Said once per process: it stays true for every later worker.
 void reportWorkerWithoutJob() {
     if (SupervisionState.withoutJobReported) return;
@@ -262,6 +248,13 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     HANDLE jobHandle = job.get();
     const bool bornInJob = job && attributes.set(jobListAttribute, &jobHandle);
 
+    // Created and stored under the lock, after a last look for a pause or a
+    // stop: once the control handler has marked one, no worker is created,
+    // and a worker created before is stored by the time the handler looks
+    // for it to end it.
+    SupervisionLock guard;
+    if (heldLocked()) return UniqueHandle();
+
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -289,7 +282,8 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     if (!bornInJob && job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
     if (!job) reportWorkerWithoutJob();
 
-    if (!adoptWorker(process, job)) return UniqueHandle();
+    SupervisionState.workerProcess = process.release();
+    SupervisionState.workerJob = job.release();
     if (!bornInJob) ResumeThread(thread.get());
     return readEnd;
 }

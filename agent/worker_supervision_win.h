@@ -46,7 +46,8 @@ void superviseWorker(void (*afterFirstLaunch)());
 void runWorkerOnce(void (*afterLaunch)());
 // Starts the worker from its command line and stores its process handle in
 // SupervisionState.workerProcess; returns the agent's end of the worker's
-// output pipe, or an empty holder when no worker runs.
+// output pipe, or an empty holder when no worker runs. None is started once
+// a pause or a stop has been marked.
 UniqueHandle launchWorker(const std::wstring& commandLine);
 
 // For the control handler. holdSupervision ends the running worker (and

@@ -17,6 +17,15 @@ EXPANDABLE_PATH = (b'ERROR: the path of keldraagent.exe holds more than one "%",
                    b"the service's command line; nothing was installed")
 UNSTARTABLE_PATH = (b"the path of keldraagent.exe is longer than Windows can start a service from (259 "
                     b"characters); the service will not start")
+UNSTARTABLE_WORKER = (b"the path of keldraworker.exe is longer than Windows can start a program from (259 "
+                      b"characters); the service will start but never run its worker")
+SUBSTITUTED = (b"keldraagent.exe lies on a drive made with subst, which Windows cannot reach when it starts "
+               b"services at boot; the service will fail to start then: install the agent on a local drive")
+
+
+def changeable(group, path):
+    return (b"%s can change %s, which the service runs with its account's rights; install the agent in a folder "
+            b"under Program Files" % (group, path))
 
 
 def run_agent(wine, agent, *args):
@@ -136,7 +145,9 @@ def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_ca
     assert (result.returncode, result.stdout) == (0, b""), show(result)
 
 
-@pytest.mark.parametrize("length, reported", [(259, False), (260, True), (300, True)])
+# keldraworker.exe's path is one character longer than the agent's.
+@pytest.mark.parametrize("length, reported", [(258, []), (259, [UNSTARTABLE_WORKER]), (260, [UNSTARTABLE_PATH]),
+                                              (300, [UNSTARTABLE_PATH])])
 def test_a_path_too_long_to_start_is_installed_and_reported(wine, dist, length, reported):
     # C:\ + directories + \keldraagent.exe, each directory short enough for Linux.
     room = length - len("C:\\") - len("\\keldraagent.exe")
@@ -150,6 +161,29 @@ def test_a_path_too_long_to_start_is_installed_and_reported(wine, dist, length, 
     name = "Long%d" % length
     result = run_agent(wine, agent, "INSTALL", name)
     assert result.returncode == 0, show(result)
-    assert messages(result.stdout) == ([UNSTARTABLE_PATH] if reported else []), show(result)
+    assert messages(result.stdout) == reported, show(result)
     assert state(wine, name)[0]["ImagePath"] == ("REG_SZ", '"%s" RUN %s' % (agent, name))
     assert run_agent(wine, agent, "REMOVE", name).returncode == 0
+
+
+def test_what_everyone_can_change_or_a_substituted_drive_is_reported_and_installed_all_the_same(
+        wine, dist, fixtures):
+    agent = wine.place(dist / "keldraagent.exe", "KeldraOpen", "keldraagent.exe")
+    wine.place(fixtures / "keldraworker.exe", "KeldraOpen", "keldraworker.exe")
+    folder = wine.drive_c / "KeldraOpen"
+    # Under Wine an access list follows the Unix mode: "other" is Everyone.
+    for path, mode in ((folder, 0o777), (folder / "keldraworker.exe", 0o757)):
+        path.chmod(mode)
+    result = run_agent(wine, agent, "INSTALL", "OpenFolder")
+    assert messages(result.stdout) == [changeable(b"Everyone", b"C:\\KeldraOpen"),
+                                       changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], show(result)
+    assert state(wine, "OpenFolder")[0] is not None
+    for path in (folder, folder / "keldraworker.exe"):
+        path.chmod(0o755)
+    # Made as subst makes it (Wine's subst does nothing), found through the prefix's drive link.
+    assert wine.run(fixtures / "processprobe.exe", "subst", "S:", "C:\\KeldraOpen").returncode == 0
+    (wine.drive_c.parent / "dosdevices" / "s:").symlink_to(folder)
+    result = run_agent(wine, "S:\\keldraagent.exe", "INSTALL", "OnSubst")
+    assert messages(result.stdout) == [SUBSTITUTED], show(result)
+    for name in ("OpenFolder", "OnSubst"):
+        assert run_agent(wine, agent, "REMOVE", name).returncode == 0

@@ -104,7 +104,7 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
     ("disp2", ["-d", "Back Office Agent"], "Back Office Agent", ".\\Administrator"),
     ("acct1", ["-u", "svcuser"], "Keldra - acct1", ".\\svcuser"),
     ("acct2", ["-uCORP\\svcuser"], "Keldra - acct2", "CORP\\svcuser"),
-    ("acct3", ["-u", "svcuser@corp.example"], "Keldra - acct3", ".\\svcuser@corp.example"),
+    ("acct3", ["-u", "svcuser@corp.example"], "Keldra - acct3", "svcuser@corp.example"),
     ("acct4", ["-u", "first", "-d", "D", "-u", "CORP\\second"], "D", "CORP\\second"),
     ("acct5", ["-u", ""], "Keldra - acct5", ".\\"),
 ])
@@ -169,9 +169,20 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     }
 
 
-@pytest.mark.parametrize("name, password", [("nopass1", None), ("nopass2", "")])
-def test_install_without_password_changes_nothing_and_exits_1(wine, agent, name, password):
-    result = run_agent(wine, agent, "INSTALL", name, password=password)
+@pytest.mark.parametrize("name, password, account, registered", [
+    ("nopass1", None, ".\\Administrator", None), ("nopass2", "", ".\\Administrator", None),
+    ("nopass3", None, "CORP\\svcuser", None), ("nopass4", None, "svcuser@corp.example", None),
+    ("nopass5", None, "LocalSystem", "LocalSystem"), ("nopass6", "", "LocalService", "NT AUTHORITY\\LocalService"),
+    ("nopass7", None, "NT SERVICE\\nopass7", "NT SERVICE\\nopass7"),
+    ("nopass8", None, "CORP\\gmsa-keldra$", "CORP\\gmsa-keldra$"),
+])
+def test_install_without_password_changes_nothing_and_exits_1_unless_the_account_takes_none(
+        wine, agent, name, password, account, registered):
+    result = run_agent(wine, agent, "INSTALL", name, "-u", account, password=password)
+    if registered:
+        assert (result.returncode, result.stdout, service_values(wine, name)["ObjectName"]) == (
+            0, b"", ("REG_SZ", registered))
+        return
     assert result.returncode == 1
     assert console_line(b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment variable is not set."
                         ).match(result.stdout), result.stdout
@@ -254,6 +265,21 @@ def test_remove_gives_up_after_five_polls_but_deletes_the_event_source(wine, age
     assert service_values(wine, "stuck") is not None
     assert b"STOP_PENDING" in wine.run("sc", "query", "stuck").stdout
     assert event_source_values(wine, "stuck") is None
+
+
+def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(wine, agent, fixtures):
+    assert run_agent(wine, agent, "INSTALL", "heldopen").returncode == 0
+    # A program keeps the service open, as the Services console does.
+    holder = wine.spawn(fixtures / "scmclient.exe", "wait", "heldopen", 4, 120000, env={"WINEDEBUG": "+service"})
+    while b"QueryServiceStatusEx" not in holder.stderr.readline():
+        assert holder.poll() is None, "the holder ended"
+    assert wine.run("sc", "delete", "heldopen").returncode == 0  # marked, since it is held
+    result = run_agent(wine, agent, "REMOVE", "heldopen")
+    assert result.returncode == 0 and service_values(wine, "heldopen") is not None
+    assert b" the service is already marked for deletion; it will be gone once every program" in result.stdout
+    holder.kill()
+    holder.communicate()
+    assert wait_until_gone(wine, "heldopen")
 
 
 def test_remove_of_a_name_never_installed_reports_only_the_missing_source(wine, agent):

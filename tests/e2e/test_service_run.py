@@ -10,8 +10,8 @@ import signal
 
 import pytest
 
-from agent_service import (PAUSED, RESTARTED, RUNNING, STOP_PENDING, STOPPED, AgentService, alive,
-                           probe, serve, wait_until_gone, watch_exit)
+from agent_service import (PAUSED, RESTARTED, RUNNING, START_PENDING, STOP_PENDING, STOPPED, TRACE_LINE,
+                           AgentService, alive, probe, serve, wait_until_gone, watch_exit)
 from wine_session import WineSession, outcome
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
@@ -37,6 +37,7 @@ def services(service_manager, fixtures, dist):
         "missing": AgentService(wine, fixtures, dist, "KeldraMissing"),
         "output": AgentService(wine, fixtures, dist, "KeldraOutput"),
         "kill": AgentService(wine, fixtures, dist, "KeldraKill"),
+        "startstop": AgentService(wine, fixtures, dist, "KeldraStartStop"),
     }
     wine.place(fixtures / "keldraworker.exe", "Keldra.exe")
     made["start"].place_worker(FOREVER_WITH_CHILD)
@@ -44,6 +45,7 @@ def services(service_manager, fixtures, dist):
     made["exits"].place_worker("exit=0 run_ms=300", "exit=7 run_ms=300", "exit=259 run_ms=300")
     made["output"].place_worker(f"exit=259 run_ms=0 write={TEN_MB}")
     made["kill"].place_worker(FOREVER_WITH_CHILD)
+    made["startstop"].place_worker("exit=0 run_ms=-1")
     yield from serve(made, installed=[made["exits"]])
 
 
@@ -135,6 +137,30 @@ def test_stop_while_running_ends_worker_and_its_child(services, wine, fixtures):
     assert service.steps(pid, mark, "launch") == []
     assert service.events(pid, mark) == []
     assert len(service.records("start")) == 1
+
+
+def test_a_stop_right_after_the_start_is_followed_by_no_running_report_and_no_worker(services, wine):
+    service = services["startstop"]
+    agent_pid(service)
+    service.control(1)  # under Wine the answer may be lost (109) once the agent has stopped and ended
+    service.wait_for_state(STOPPED)
+    service.started_at = wine.trace_mark()
+    code, output = service.scm("startstop", service.name, 50)
+    assert code == 0, output
+    # Each round's agent is known by its stop (no other service stops meanwhile).
+    rounds = [[]]
+    for pid in {int(line[1], 16) for line in TRACE_LINE.findall(wine.trace_since(service.started_at))
+                if line[3] == "service_handle_control" and " control 1 " in line[4]}:
+        for step in service.steps(pid):  # Wine reuses ids: one id's steps may span rounds
+            rounds[-1] += [step.value[0]] if step.kind == "status" else [step.kind] if step.kind == "launch" else []
+            if rounds[-1][-1:] == [STOPPED]:
+                rounds.append([])
+    rounds.pop()
+    assert len(rounds) == 50, rounds
+    for steps in rounds:
+        assert steps[0] == START_PENDING and steps[steps.index(STOP_PENDING):] == [STOP_PENDING, STOPPED], steps
+    # Wine's service manager delivers a stop while the start is pending.
+    assert [steps for steps in rounds if RUNNING not in steps], rounds
 
 
 def test_two_pauses_in_a_row_end_the_worker_and_start_none(services, wine, fixtures):

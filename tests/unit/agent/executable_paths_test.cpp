@@ -69,4 +69,41 @@ TEST(EventMessageFile, LiesInTheExecutablesDirectory) {
     for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
+TEST(ServiceProgramAccess, OnlyBroadGroupsAllowedToChangeTheObjectItselfCount) {
+    const wchar_t* const domain = L"S-1-5-21-1004336348-1177238915-682003330-";
+    const struct { AccessEntry entry; const wchar_t* group; } cases[] = {  // group null: does not count
+        // Modify; inherited by children and applying here; inherited from the parent.
+        {{0, 0, 0x1301ff, L"S-1-1-0"}, L"Everyone"}, {{0, 0x03, 0x2, L"S-1-5-11"}, L"Authenticated Users"},
+        {{0, 0x10, 0x4, L"S-1-5-32-545"}, L"Users"}, {{0, 0, 0x40, L"S-1-5-4"}, L"Interactive"},
+        {{0, 0, 0x10000, L"S-1-5-32-546"}, L"Guests"}, {{0, 0, 0x40000, L"S-1-5-7"}, L"Anonymous Logon"},
+        {{9, 0, 0x80000, domain + std::wstring(L"513")}, L"Domain Users"},
+        {{0, 0, 0x40000000, L"S-1-1-0"}, L"Everyone"},
+        // Read and execute; attributes and permissions read; inherit-only; deny.
+        {{0, 0, 0x1200a9, L"S-1-1-0"}, nullptr}, {{0, 0, 0x20130, L"S-1-5-32-545"}, nullptr},
+        {{0, 0x0b, 0x10000000, L"S-1-5-11"}, nullptr}, {{1, 0, 0x1f01ff, L"S-1-1-0"}, nullptr},
+        {{0, 0, 0x1f01ff, L"S-1-5-18"}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-32-544"}, nullptr},
+        {{0, 0, 0x1f01ff, domain + std::wstring(L"1001")}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-21-1-513"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(groupsThatCanChange({c.entry}), c.group ? std::vector<std::wstring>{c.group}
+                                                          : std::vector<std::wstring>{}) << c.entry.sid;
+    }
+}
+
+TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart) {
+    using Location = ExecutableLocation;
+    const struct { const wchar_t *path, *drive; bool remote; const wchar_t* target; Location location; } cases[] = {
+        {LR"(C:\K\keldraagent.exe)", L"C:", false, LR"(\Device\HarddiskVolume3)", Location::local},
+        {LR"(\\?\C:\K\keldraagent.exe)", L"C:", false, LR"(\Device\HarddiskVolume3)", Location::local},
+        {LR"(Z:\keldraagent.exe)", L"Z:", true, LR"(\Device\LanmanRedirector\;Z:0\srv\s)", Location::networkDrive},
+        {LR"(S:\keldraagent.exe)", L"S:", false, LR"(\??\C:\Keldra)", Location::substitutedDrive},
+        {LR"(\\srv\share\keldraagent.exe)", L"", false, L"", Location::networkPath},
+        {LR"(\\?\UNC\srv\share\keldraagent.exe)", L"", false, L"", Location::networkPath},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(driveOf(c.path), c.drive) << c.path;
+        EXPECT_EQ(executableLocation(c.path, c.remote, c.target), c.location) << c.path;
+    }
+}
+
 }  // namespace

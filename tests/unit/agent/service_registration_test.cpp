@@ -32,17 +32,23 @@ TEST(ServiceRegistration, CommandLineQuotesThePathWhateverItHolds) {
               L"\"C:\\Program Files\\Keldra\\keldraagent.exe\" RUN \"a b\"");
 }
 
-TEST(ServiceRegistration, StartNameIsLocalUnlessTheAccountHoldsABackslash) {
-    const TextCase cases[] = {
-        {L"svcuser", L".\\svcuser"},
-        {L"svcuser@corp.example", L".\\svcuser@corp.example"},
-        {L"", L".\\"},
-        {L".\\Administrator", L".\\Administrator"},
-        {L"CORP\\svcuser", L"CORP\\svcuser"},
-        {L"odd\\", L"odd\\"},
-        {L"NT AUTHORITY\\LocalService", L"NT AUTHORITY\\LocalService"},
+TEST(ServiceRegistration, AccountsAreRegisteredAsWindowsNamesThemWithAPasswordOnlyWhereOneIsTaken) {
+    const struct { const wchar_t *account, *startName; bool needsPassword; } cases[] = {
+        {L"svcuser", L".\\svcuser", true}, {L"", L".\\", true}, {L".\\Administrator", L".\\Administrator", true},
+        {L"CORP\\svcuser", L"CORP\\svcuser", true},
+        {L"svcuser@corp.example", L"svcuser@corp.example", true}, {L"@corp.example", L".\\@corp.example", true},
+        {L"svcuser@", L".\\svcuser@", true}, {L"LocalSystem", L"LocalSystem", false},
+        {L".\\localsystem", L"LocalSystem", false}, {L"NT AUTHORITY\\SYSTEM", L"LocalSystem", false},
+        {L"LocalService", L"NT AUTHORITY\\LocalService", false},
+        {L"NetworkService", L"NT AUTHORITY\\NetworkService", false},
+        {L"NT SERVICE\\KeldraAgent", L"NT SERVICE\\KeldraAgent", false}, {L"NT SERVICE\\", L"NT SERVICE\\", true},
+        {L"CORP\\gmsa-keldra$", L"CORP\\gmsa-keldra$", false}, {L".\\hidden$", L".\\hidden$", true},
+        {L"hidden$", L".\\hidden$", true}, {L"CORP\\a\\b$", L"CORP\\a\\b$", true},
     };
-    for (const TextCase& c : cases) EXPECT_EQ(serviceStartName(c.input), c.expected);
+    for (const auto& c : cases) {
+        EXPECT_EQ(serviceAccount(c.account).startName, c.startName) << c.account;
+        EXPECT_EQ(serviceAccount(c.account).needsPassword, c.needsPassword) << c.account;
+    }
 }
 
 TEST(ServiceRegistration, EventSourceKeyIsBelowTheApplicationLog) {

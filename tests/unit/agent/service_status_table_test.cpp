@@ -53,6 +53,19 @@ TEST(ServiceControlReports, WaitHintIsNeverChangedByAControl) {
     EXPECT_EQ(continuedStatus(odd).waitHint, 1234u);
 }
 
+TEST(ServiceStatusOrder, NothingButStoppedFollowsAStopAndStartPendingComesFirst) {
+    using namespace ServiceStates;
+    const struct { std::uint32_t last, next; bool reported; } cases[] = {
+        {0, startPending, true}, {startPending, startPending, true}, {startPending, running, true},
+        {startPending, stopPending, true}, {0, stopPending, true}, {running, stopPending, true},
+        {paused, running, true}, {running, paused, true}, {stopPending, stopped, true},
+        // A start that was still pending when the stop came.
+        {stopPending, running, false}, {stopped, running, false}, {stopPending, startPending, false},
+        {stopped, startPending, false}, {stopPending, paused, false}, {running, startPending, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(mayFollow(c.last, c.next), c.reported) << c.last << " " << c.next;
+}
+
 TEST(ServiceStatusConstants, AreTheSystemsValues) {
     EXPECT_EQ(ownProcessServiceType, 0x10u);
     EXPECT_EQ(acceptedServiceControls, 3u);

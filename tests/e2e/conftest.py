@@ -45,13 +45,12 @@ def nothing_outlives_the_module(request):
     module's own fixtures have ended theirs, so that nothing of one module
     runs on into the next."""
     session = request.config.stash.get(SESSION, None)
-    before = {process[0] for process in session.own_processes()} if session else None
+    before = {process[0] for process in session.own_processes()} if session else set()
     yield
     session = request.config.stash.get(SESSION, None)
     if session is None:
         return
-    if before is None:  # the session began in this module
-        before = session.own_processes_at_start
+    before |= session.own_processes_at_start  # the session's own, wherever it began
     left = [process for process in session.own_processes() if process[0] not in before]
     assert not end_processes(left), f"processes of {request.module.__name__} outlived SIGKILL: {left}"
 

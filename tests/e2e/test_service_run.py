@@ -6,13 +6,14 @@ Times come from the service's own trace lines (its status reports, its
 messages and its process creations), so a loaded machine delays a test but
 does not bend what it measures."""
 import os
+import pathlib
 import signal
 
 import pytest
 
 from agent_service import (PAUSED, RESTARTED, RUNNING, START_PENDING, STOP_PENDING, STOPPED, TRACE_LINE,
                            AgentService, alive, probe, serve, wait_until_gone, watch_exit)
-from wine_session import WineSession, outcome
+from wine_session import ADDR_NO_RANDOMIZE, WineSession, outcome
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
 TEN_MB = 10 * 1024 * 1024
@@ -311,6 +312,11 @@ def test_the_session_wineserver_survives_handle_table_reads_and_its_death_leaves
         service.create()
         service.start()
         service.wait_for_records("child", 1)
+        # Every Wine process runs without address randomisation (see
+        # wine_session.without_address_randomization).
+        for pid, _, _ in session.processes():
+            personality = int(pathlib.Path(f"/proc/{pid}/personality").read_text(), 16)
+            assert personality & ADDR_NO_RANDOMIZE, session.processes()
         servers = [pid for pid, cmdline, _ in session.processes() if "wineserver" in cmdline]
         assert len(servers) == 1, session.processes()
         os.kill(servers[0], signal.SIGKILL)

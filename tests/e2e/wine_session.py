@@ -12,6 +12,7 @@ kept when a test failed and removed otherwise:
   programs.log        every Windows program a test ran: command line, exit
                       code, time taken, stdout and stderr
 """
+import ctypes
 import os
 import pathlib
 import re
@@ -67,6 +68,23 @@ NO_SUCH_KEY = b"Unable to find the specified registry key"
 # fixtures read the system's handle table while a process starts), or the
 # one WINESERVER names.
 SERVER = os.environ.get("WINESERVER") or str(BUILD_ROOT / "wine-server" / "wineserver")
+
+
+# Debian's wine64 has no preloader and is linked at 0x7d000000; Linux puts
+# its brk heap at a random offset of up to 1 GiB above that, and about once
+# in a thousand starts the heap covers 0x7ffe0000, where Wine must map the
+# shared user data page: the program then ends with exit status 1 before
+# its first instruction ("failed to map the shared user data: c0000018").
+# Programs started without address randomisation have their heap right
+# after the loader. The flag is inherited by every process started later.
+ADDR_NO_RANDOMIZE = 0x0040000
+
+
+def without_address_randomization():
+    libc = ctypes.CDLL(None, use_errno=True)
+    current = libc.personality(0xFFFFFFFF)
+    if current == -1 or libc.personality(current | ADDR_NO_RANDOMIZE) == -1:
+        raise OSError(ctypes.get_errno(), "personality(ADDR_NO_RANDOMIZE) refused")
 
 
 def prefix_processes(prefix=None):
@@ -197,6 +215,7 @@ class WineSession:
     def start(self):
         assert os.access(SERVER, os.X_OK), f"no wineserver at {SERVER}: run scripts/setup, or set WINESERVER"
         end_orphaned_sessions()
+        without_address_randomization()
         (self.root / "owner.pid").write_text(str(os.getpid()))
         self.prefix.mkdir()
         (self.prefix / "system.reg").write_text(SEEDED_REGISTRY)
@@ -216,7 +235,10 @@ class WineSession:
         assert boot.returncode == 0, (f"the Wine session did not start: exit code {boot.returncode}; "
                                       f"see {self.trace_path} and {self.wineserver_log}")
         self.begin_pipe_timeout_check()
-        self.own_processes_at_start = {process[0] for process in self.own_processes()}
+        # The check's client by its pid: just after its start /proc may not
+        # show its environment yet.
+        self.own_processes_at_start = ({process[0] for process in self.own_processes()} |
+                                       {self.pipe_timeout_check.pid})
 
     def begin_pipe_timeout_check(self):
         """Starts a service whose handler answers a control after 10.5 s and
@@ -276,7 +298,7 @@ class WineSession:
         the programs under C:\\windows): the programs, services and fixtures
         the tests started, and whatever those started in turn."""
         return [process for process in self.processes()
-                if not process[1].lower().startswith(("c:\\windows\\", "/usr/lib/wine/"))]
+                if not process[1].lower().startswith(("c:\\windows\\", "/usr/lib/wine/", SERVER.lower()))]
 
     def reg_values(self, key):
         """The values of a registry key as {name: (type, data)}; None when

@@ -1,5 +1,6 @@
 #include "worker_supervision_win.h"
 
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -52,15 +53,11 @@ UniqueHandle createWorkerJob() {
 
 // 128 random bits, so that no other user can guess the next name and
 // create a pipe under it first, which would fail every launch. RtlGenRandom
-// has no import library; ADVAPI32, which the agent imports anyway, exports
-// it as SystemFunction036.
+// comes from ADVAPI32, which the agent imports anyway (the stack guard is
+// seeded from it too).
 bool randomPipeName(std::wstring& name) {
-    using RandomFunction = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    const HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
-    const auto generate = reinterpret_cast<RandomFunction>(reinterpret_cast<void*>(
-        advapi32 != nullptr ? GetProcAddress(advapi32, "SystemFunction036") : nullptr));
     unsigned char bits[16] = {};
-    if (generate == nullptr || !generate(bits, sizeof bits)) return false;
+    if (!RtlGenRandom(bits, sizeof bits)) return false;
     name = L"\\\\.\\pipe\\keldra-worker-output-";
     for (const unsigned char bit : bits) {
         wchar_t digits[3] = {};

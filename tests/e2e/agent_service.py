@@ -1,13 +1,18 @@
-"""keldraagent as a service under Wine's Service Control Manager: one
+"""keldraagent as a service under the host's Service Control Manager: one
 directory per service in drive_c with the agent and the test worker beside
-it, the SCM client for every control, and what the service process did, in
-order and with its times, read from the session's trace."""
+it, the SCM client for every control and every state, and the worker's own
+records, timed by the performance counter (one clock for all processes).
+
+Under Wine with its traces on, the session's trace also shows each status
+report, message and process creation of the service process, in order and
+with its times: checks of those are Wine-only (wine_session.wine_only). On
+Windows the messages come from the Application log instead."""
 import collections
 import re
 import select
 import time
 
-from wine_session import outcome
+from wine_session import outcome, wine_only
 
 # <seconds>:<pid>:<tid>:trace:<channel>:<function> <rest>
 TRACE_LINE = re.compile(r"^(\d+\.\d+):([0-9a-f]{4}):[0-9a-f]{4}:trace:(\w+):(\w+) (.*?)\r?$", re.M)
@@ -19,6 +24,11 @@ RESTARTED = "Worker application restarted."
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, PAUSED = 1, 2, 3, 4, 7
+
+# What only Wine's trace shows, and why nothing else does.
+REPORTS = "every status report with its check point and wait hint: the service manager keeps only the last"
+LAUNCHES = "every process creation, also one that failed, with its command line and time"
+HANDLED = "each control the handler received: the manager's answer does not say the handler ran"
 
 # What a service process did, from one trace line: kind is "status" (value:
 # state, accepted, win32 exit, specific exit, check point, wait hint),
@@ -69,12 +79,12 @@ def steps_of(trace, windows_pid, mark=0):
 
 
 class AgentService:
-    def __init__(self, wine, fixtures, dist, name, folder=None, options=""):
-        self.wine = wine
+    def __init__(self, host, fixtures, dist, name, folder=None, options=""):
+        self.host = host
         self.fixtures = fixtures
-        self.name = name
-        self.directory = wine.drive_c.joinpath(*(folder or ["svc", name]))
-        self.agent = wine.place(dist / "keldraagent.exe", *self.directory.relative_to(wine.drive_c).parts,
+        self.name = host.service_name(name)
+        self.directory = host.drive_c.joinpath(*(folder or ["svc", name]))
+        self.agent = host.place(dist / "keldraagent.exe", *self.directory.relative_to(host.drive_c).parts,
                                 "keldraagent.exe")
         self.options = options
         # Where the session's trace stood before the service was started:
@@ -83,9 +93,14 @@ class AgentService:
         self.started_at = None
 
     def place_worker(self, *behaviour_lines):
-        self.wine.place(self.fixtures / "keldraworker.exe", *self.directory.relative_to(self.wine.drive_c).parts,
+        self.host.place(self.fixtures / "keldraworker.exe", *self.directory.relative_to(self.host.drive_c).parts,
                         "keldraworker.exe")
         self.set_behaviour(*behaviour_lines)
+
+    def events_shown(self):
+        """Windows keeps its event log; Wine's is a stub, which only its
+        trace makes up for."""
+        return self.host.kind == "windows" or wine_only(self.host, "event texts: Wine's event log is a stub")
 
     def set_behaviour(self, *lines):
         (self.directory / "keldraworker.behaviour").write_text("\n".join(lines) + "\n")
@@ -117,7 +132,7 @@ class AgentService:
 
     # The Service Control Manager.
     def scm(self, *args, timeout=120):
-        result = self.wine.run(self.fixtures / "scmclient.exe", *args, timeout=timeout)
+        result = self.host.run(self.fixtures / "scmclient.exe", *args, timeout=timeout)
         return result.returncode, result.stdout.decode("latin-1")
 
     def create(self):
@@ -128,11 +143,11 @@ class AgentService:
 
     def install(self):
         """Registers the service with keldraagent INSTALL itself."""
-        result = self.wine.run(self.agent, "INSTALL", self.name, env={PASSWORD_VARIABLE: "test"})
+        result = self.host.run(self.agent, "INSTALL", self.name, env={PASSWORD_VARIABLE: "test"})
         assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
     def start(self):
-        self.started_at = self.wine.trace_mark()
+        self.started_at = self.host.mark()
         code, output = self.scm("start", self.name)
         assert code == 0, output
 
@@ -156,8 +171,9 @@ class AgentService:
     # mark on, and never from before the service was started.
     def steps(self, windows_pid, mark=0, kind=None):
         assert self.started_at is not None, f"{self.name} was never started"
+        assert self.host.traced, "only Wine's trace shows steps: check them under wine_only"
         mark = max(mark, self.started_at)
-        found = steps_of(self.wine.trace_since(mark), windows_pid, mark)
+        found = steps_of(self.host.trace_since(mark), windows_pid, mark)
         return [step for step in found if kind is None or step.kind == kind]
 
     def wait_for_steps(self, windows_pid, kind, count, mark=0, timeout=30.0):
@@ -175,34 +191,41 @@ class AgentService:
         """(state, accepted, win32 exit, specific exit, check point, wait hint) of each report."""
         return [step.value for step in self.steps(windows_pid, mark, "status")]
 
-    def events(self, windows_pid, mark=0):
-        return [step.value for step in self.steps(windows_pid, mark, "event")]
+    def events(self, windows_pid, mark=None, count=0):
+        if self.host.kind == "windows":
+            return self.host.events(self.name, self.started_at if mark is None else mark, count)
+        return [step.value for step in self.steps(windows_pid, mark or 0, "event")]
 
 
-def probe(wine, fixtures, *args):
-    result = wine.run(fixtures / "processprobe.exe", *args)
+def seconds(entry):
+    """When a record or a notice was made, on the performance counter."""
+    return entry["qpc_us"] / 1e6
+
+
+def probe(host, fixtures, *args):
+    result = host.run(fixtures / "processprobe.exe", *args)
     return result.stdout.decode("latin-1")
 
 
-def alive(wine, fixtures, *pids):
-    output = probe(wine, fixtures, "alive", *pids)
+def alive(host, fixtures, *pids):
+    output = probe(host, fixtures, "alive", *pids)
     return {int(pid): state == "alive" for pid, state in re.findall(r"(\d+) (alive|gone)", output)}
 
 
-def wait_until_gone(wine, fixtures, pids, timeout=15.0):
+def wait_until_gone(host, fixtures, pids, timeout=15.0):
     deadline = time.monotonic() + timeout
     while True:
-        states = alive(wine, fixtures, *pids)
+        states = alive(host, fixtures, *pids)
         if not any(states.values()) or time.monotonic() > deadline:
             return states
         time.sleep(0.3)
 
 
-def watch_exit(wine, fixtures, windows_pid, timeout_ms=120000):
+def watch_exit(host, fixtures, windows_pid, timeout_ms=120000):
     """A processprobe that holds the process and prints its exit code when it
     ends; returned once it holds it (on a loaded machine starting it can take
     seconds)."""
-    watcher = wine.spawn(fixtures / "processprobe.exe", "wait", windows_pid, timeout_ms)
+    watcher = host.spawn(fixtures / "processprobe.exe", "wait", windows_pid, timeout_ms)
     ready, _, _ = select.select([watcher.stdout], [], [], 60)
     first = watcher.stdout.readline().decode().split() if ready else []
     if first != ["waiting"]:

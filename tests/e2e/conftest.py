@@ -1,14 +1,22 @@
+import os
+
 import pytest
 
-from wine_session import DIST, FIXTURES, WineSession, end_processes
+from wine_session import DIST, FIXTURES, WINE_ONLY, WineSession
 
-SESSION = pytest.StashKey[WineSession]()
+# KELDRA_E2E_HOST=windows runs the suite on this Windows machine itself.
+ON_WINDOWS = os.environ.get("KELDRA_E2E_HOST") == "windows"
+SESSION = pytest.StashKey[object]()
 FIRST_RUN = pytest.StashKey[int]()
 
 
 @pytest.fixture(scope="session")
-def wine(request):
-    session = WineSession()
+def host(request):
+    if ON_WINDOWS:
+        from windows_host import WindowsHost
+        session = WindowsHost()
+    else:
+        session = WineSession()
     request.config.stash[SESSION] = session
     try:
         session.start()
@@ -21,11 +29,11 @@ def wine(request):
 
 
 @pytest.fixture(scope="session")
-def service_manager(wine):
-    """The session's service manager, checked to give control handlers
-    Windows' 30 s."""
-    wine.confirm_pipe_timeout()
-    return wine
+def service_manager(host):
+    """The host's service manager; Wine's is checked to give control
+    handlers Windows' 30 s."""
+    host.confirm_pipe_timeout()
+    return host
 
 
 @pytest.fixture(scope="session")
@@ -52,7 +60,7 @@ def nothing_outlives_the_module(request):
         return
     before |= session.own_processes_at_start  # the session's own, wherever it began
     left = [process for process in session.own_processes() if process[0] not in before]
-    assert not end_processes(left), f"processes of {request.module.__name__} outlived SIGKILL: {left}"
+    assert not session.end_processes(left), f"processes of {request.module.__name__} outlived SIGKILL: {left}"
 
 
 @pytest.hookimpl(tryfirst=True)
@@ -74,6 +82,20 @@ def pytest_runtest_makereport(item, call):
 
 
 def pytest_terminal_summary(terminalreporter, config):
+    """What this host showed: the cases that passed here, the checks that
+    only Wine's debug channels make (run or skipped, with why nothing else
+    shows them), and the known differences between the hosts."""
     session = config.stash.get(SESSION, None)
-    if session is not None and session.keep_logs:
-        terminalreporter.write_line(f"Wine session logs kept in {session.logs}")
+    if session is None:
+        return
+    if session.keep_logs:
+        terminalreporter.write_line(f"session logs kept in {session.logs}")
+    count = lambda kind: len(terminalreporter.stats.get(kind, []))
+    mode = session.kind + ("" if session.traced or session.kind == "windows" else ", every debug channel off")
+    for (why, ran), checks in sorted(WINE_ONLY.items()):
+        terminalreporter.write_line(f"Wine-only check {'run' if ran else 'skipped'} {checks}x: {why}")
+    terminalreporter.write_line(
+        f"e2e on {mode}: {count('passed')} cases passed, {count('failed')} failed, {count('skipped')} skipped "
+        f"as impossible here; Wine-only checks: {sum(n for (_, ran), n in WINE_ONLY.items() if ran)} run, "
+        f"{sum(n for (_, ran), n in WINE_ONLY.items() if not ran)} skipped, of {len({w for w, _ in WINE_ONLY})} "
+        f"kinds; expected differences: {count('xfailed')}")

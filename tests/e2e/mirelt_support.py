@@ -34,18 +34,18 @@ class Launcher:
     """One test's corner of drive_c: C:\\mirelt-tests\\<name>, with its own
     temporary directory (temp) and the files the test places there."""
 
-    def __init__(self, wine, dist, fixtures, name):
-        self.wine = wine
+    def __init__(self, host, dist, fixtures, name):
+        self.host = host
         self.fixtures = fixtures
-        self.root = wine.drive_c / "mirelt-tests" / name
+        self.root = host.drive_c / "mirelt-tests" / name
         shutil.rmtree(self.root, ignore_errors=True)
         self.temp = self.root / "temp"
         self.temp.mkdir(parents=True)
-        self.program = wine.place(dist / "mirelt.exe", "Keldra", "mirelt.exe")
-        self.envrun = wine.place(fixtures / "envrun.exe", "mirelt-tests", "envrun.exe")
+        self.program = host.place(dist / "mirelt.exe", "Keldra", "mirelt.exe")
+        self.envrun = host.place(fixtures / "envrun.exe", "mirelt-tests", "envrun.exe")
 
     def win(self, path):
-        return self.wine.windows_path(path)
+        return self.host.windows_path(path)
 
     @property
     def log_path(self):
@@ -78,13 +78,13 @@ class Launcher:
         return [self.envrun, "TMP=" + temp, "TEMP=" + temp, "--", program or self.program, *args]
 
     def run(self, *args, temp=None, program=None, **kwargs):
-        return self.wine.run(*self.command(*args, temp=temp, program=program), **kwargs)
+        return self.host.run(*self.command(*args, temp=temp, program=program), **kwargs)
 
     def spawn(self, *args, temp=None, program=None, **kwargs):
-        return self.wine.spawn(*self.command(*args, temp=temp, program=program), **kwargs)
+        return self.host.spawn(*self.command(*args, temp=temp, program=program), **kwargs)
 
 
 @pytest.fixture
-def launcher(wine, dist, fixtures, request):
+def launcher(host, dist, fixtures, request):
     """mirelt with a temporary directory and a corner of drive_c of this test's own."""
-    return Launcher(wine, dist, fixtures, re.sub(r"[^A-Za-z0-9_.-]", "_", request.node.name))
+    return Launcher(host, dist, fixtures, re.sub(r"[^A-Za-z0-9_.-]", "_", request.node.name))

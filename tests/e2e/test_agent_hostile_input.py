@@ -1,11 +1,13 @@
 """INSTALL and REMOVE given names and places that are not theirs: another
 program's service or event source is never changed, an executable path that
 the service manager would rewrite is refused, and one it cannot start is
-reported."""
+reported. Names given to the helpers here are made the host's own."""
 import re
 import time
 
 import pytest
+
+from wine_session import require_wine
 
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
 EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
@@ -28,8 +30,8 @@ def changeable(group, path):
             b"under Program Files" % (group, path))
 
 
-def run_agent(wine, agent, *args):
-    return wine.run(agent, *args, env={"KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD": "S3cret pass!"})
+def run_agent(host, agent, command, name):
+    return host.run(agent, command, host.service_name(name), env={"KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD": "S3cret pass!"})
 
 
 def show(result):
@@ -43,40 +45,41 @@ def messages(output):
     return re.findall(TIMESTAMP + rb" ([^\r\n]*)\r\n", output)
 
 
-def state(wine, name):
+def state(host, name):
     """What the system holds under a name: the service's values, its event
     source's values, and whether it runs."""
-    running = b"RUNNING" in wine.run("sc", "query", name).stdout
-    return wine.reg_values(SERVICES + "\\" + name), wine.reg_values(EVENT_SOURCES + "\\" + name), running
+    name = host.service_name(name)
+    running = b"RUNNING" in host.run("sc", "query", name).stdout
+    return host.reg_values(SERVICES + "\\" + name), host.reg_values(EVENT_SOURCES + "\\" + name), running
 
 
-def add_source(wine, name, message_file, kind="REG_SZ"):
-    assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "EventMessageFile", "/t", kind,
+def add_source(host, name, message_file, kind="REG_SZ"):
+    assert host.run("reg", "add", EVENT_SOURCES + "\\" + host.service_name(name), "/v", "EventMessageFile", "/t", kind,
                     "/d", message_file, "/f").returncode == 0
 
 
-def add_service(wine, name, command_line, start=False):
-    assert wine.run("sc", "create", name, "binpath=", command_line).returncode == 0
+def add_service(host, name, command_line, start=False):
+    assert host.run("sc", "create", host.service_name(name), "binpath=", command_line).returncode == 0
     if start:
-        assert wine.run("sc", "start", name).returncode == 0
+        assert host.run("sc", "start", host.service_name(name)).returncode == 0
         deadline = time.monotonic() + 60
-        while not state(wine, name)[2]:
+        while not state(host, name)[2]:
             assert time.monotonic() < deadline, "the test service did not start"
             time.sleep(0.2)
 
 
 @pytest.fixture(scope="module")
-def agent(wine, dist):
-    wine.place(dist / "vossevent.dll", "KeldraHostile", "vossevent.dll")
-    return wine.place(dist / "keldraagent.exe", "KeldraHostile", "keldraagent.exe")
+def agent(host, dist):
+    host.place(dist / "vossevent.dll", "KeldraHostile", "vossevent.dll")
+    return host.place(dist / "keldraagent.exe", "KeldraHostile", "keldraagent.exe")
 
 
 @pytest.fixture(scope="module")
-def programs(wine, fixtures):
+def programs(host, fixtures):
     """A foreign service program, and a stand-in agent for an older
     installation that registered its path unquoted."""
-    return {"foreign": wine.place(fixtures / "stubservice.exe", "Other Vendor", "spooler.exe"),
-            "older": wine.place(fixtures / "stubservice.exe", "Keldra Old", "keldraagent.exe")}
+    return {"foreign": host.place(fixtures / "stubservice.exe", "Other Vendor", "spooler.exe"),
+            "older": host.place(fixtures / "stubservice.exe", "Keldra Old", "keldraagent.exe")}
 
 
 # name, prepared state, command, messages, what must hold afterwards
@@ -98,23 +101,23 @@ CASES = [
 
 
 @pytest.mark.parametrize("name, prepared, command, expected, outcome", CASES, ids=[c[0] for c in CASES])
-def test_another_programs_service_or_event_source_is_never_changed(wine, agent, programs, name, prepared,
+def test_another_programs_service_or_event_source_is_never_changed(host, agent, programs, name, prepared,
                                                                     command, expected, outcome):
     service = prepared.get("service")
     if service == "foreign":
-        add_service(wine, name, '"%s" prompt' % programs["foreign"], start=prepared.get("running", False))
+        add_service(host, name, '"%s" prompt' % programs["foreign"], start=prepared.get("running", False))
     elif service == "older":
-        add_service(wine, name, "%s RUN prompt" % programs["older"])
+        add_service(host, name, "%s RUN prompt" % programs["older"])
     elif service == "ours":
-        assert run_agent(wine, agent, "INSTALL", name).returncode == 0
+        assert run_agent(host, agent, "INSTALL", name).returncode == 0
     if "source" in prepared:
-        add_source(wine, name, prepared["source"], prepared.get("kind", "REG_SZ"))
-    before = state(wine, name)
+        add_source(host, name, prepared["source"], prepared.get("kind", "REG_SZ"))
+    before = state(host, name)
 
-    result = run_agent(wine, agent, command, name)
+    result = run_agent(host, agent, command, name)
     assert result.returncode == 0, show(result)
     assert messages(result.stdout) == expected, show(result)
-    after = state(wine, name)
+    after = state(host, name)
     if outcome == "unchanged":
         assert after == before
     elif outcome == "service gone":
@@ -123,67 +126,68 @@ def test_another_programs_service_or_event_source_is_never_changed(wine, agent, 
         assert after == (None, None, False)
 
 
-def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_cannot_starts(wine, dist,
+def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_cannot_starts(host, dist,
                                                                                              fixtures):
-    refused = wine.place(dist / "keldraagent.exe", "a%SystemRoot%b", "keldraagent.exe")
-    result = run_agent(wine, refused, "INSTALL", "PercentTwice")
+    refused = host.place(dist / "keldraagent.exe", "a%SystemRoot%b", "keldraagent.exe")
+    result = run_agent(host, refused, "INSTALL", "PercentTwice")
     assert result.returncode == 0, show(result)
     assert messages(result.stdout) == [EXPANDABLE_PATH], show(result)
-    assert state(wine, "PercentTwice") == (None, None, False)
+    assert state(host, "PercentTwice") == (None, None, False)
 
-    kept = wine.place(dist / "keldraagent.exe", "100%", "keldraagent.exe")
-    result = run_agent(wine, kept, "INSTALL", "PercentOnce")
+    kept = host.place(dist / "keldraagent.exe", "100%", "keldraagent.exe")
+    result = run_agent(host, kept, "INSTALL", "PercentOnce")
     assert (result.returncode, result.stdout) == (0, b""), show(result)
-    assert state(wine, "PercentOnce")[0]["ImagePath"] == ("REG_SZ", '"C:\\100%\\keldraagent.exe" RUN PercentOnce')
+    assert state(host, "PercentOnce")[0]["ImagePath"][1] == f'"{kept}" RUN {host.service_name("PercentOnce")}'
     # Started by the service manager, it is the same program: it reports the
     # service running (with no worker beside it) and stops when told to.
-    started = wine.run(fixtures / "scmclient.exe", "start", "PercentOnce")
+    started = host.run(fixtures / "scmclient.exe", "start", host.service_name("PercentOnce"))
     assert started.returncode == 0, show(started)
-    running = wine.run(fixtures / "scmclient.exe", "wait", "PercentOnce", 4, 60000)
+    running = host.run(fixtures / "scmclient.exe", "wait", host.service_name("PercentOnce"), 4, 60000)
     assert running.returncode == 0, show(running)
-    result = run_agent(wine, kept, "REMOVE", "PercentOnce")
+    result = run_agent(host, kept, "REMOVE", "PercentOnce")
     assert (result.returncode, result.stdout) == (0, b""), show(result)
 
 
 # keldraworker.exe's path is one character longer than the agent's.
 @pytest.mark.parametrize("length, reported", [(258, []), (259, [UNSTARTABLE_WORKER]), (260, [UNSTARTABLE_PATH]),
                                               (300, [UNSTARTABLE_PATH])])
-def test_a_path_too_long_to_start_is_installed_and_reported(wine, dist, length, reported):
-    # C:\ + directories + \keldraagent.exe, each directory short enough for Linux.
-    room = length - len("C:\\") - len("\\keldraagent.exe")
+def test_a_path_too_long_to_start_is_installed_and_reported(host, dist, length, reported):
+    # drive_c + directories + \keldraagent.exe, each directory short enough for Linux.
+    room = length - len(host.windows_path(host.drive_c).rstrip("\\") + "\\") - len("\\keldraagent.exe")
     parts = ["L%d" % length + "x" * (min(room, 200) - 4)]
     room -= len(parts[0])
     while room > 0:
         parts.append(("y" * 200)[:room - 1])
         room -= len(parts[-1]) + 1
-    agent = wine.place(dist / "keldraagent.exe", *parts, "keldraagent.exe")
+    agent = host.place(dist / "keldraagent.exe", *parts, "keldraagent.exe")
     assert len(agent) == length
     name = "Long%d" % length
-    result = run_agent(wine, agent, "INSTALL", name)
+    result = run_agent(host, agent, "INSTALL", name)
     assert result.returncode == 0, show(result)
     assert messages(result.stdout) == reported, show(result)
-    assert state(wine, name)[0]["ImagePath"] == ("REG_SZ", '"%s" RUN %s' % (agent, name))
-    assert run_agent(wine, agent, "REMOVE", name).returncode == 0
+    assert state(host, name)[0]["ImagePath"][1] == '"%s" RUN %s' % (agent, host.service_name(name))
+    assert run_agent(host, agent, "REMOVE", name).returncode == 0
 
 
 def test_what_everyone_can_change_or_a_substituted_drive_is_reported_and_installed_all_the_same(
-        wine, dist, fixtures):
-    agent = wine.place(dist / "keldraagent.exe", "KeldraOpen", "keldraagent.exe")
-    wine.place(fixtures / "keldraworker.exe", "KeldraOpen", "keldraworker.exe")
-    folder = wine.drive_c / "KeldraOpen"
+        host, dist, fixtures):
+    require_wine(host, "access lists made through Unix modes, a substituted drive through a dosdevices link")
+    agent = host.place(dist / "keldraagent.exe", "KeldraOpen", "keldraagent.exe")
+    host.place(fixtures / "keldraworker.exe", "KeldraOpen", "keldraworker.exe")
+    folder = host.drive_c / "KeldraOpen"
     # Under Wine an access list follows the Unix mode: "other" is Everyone.
     for path, mode in ((folder, 0o777), (folder / "keldraworker.exe", 0o757)):
         path.chmod(mode)
-    result = run_agent(wine, agent, "INSTALL", "OpenFolder")
+    result = run_agent(host, agent, "INSTALL", "OpenFolder")
     assert messages(result.stdout) == [changeable(b"Everyone", b"C:\\KeldraOpen"),
                                        changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], show(result)
-    assert state(wine, "OpenFolder")[0] is not None
+    assert state(host, "OpenFolder")[0] is not None
     for path in (folder, folder / "keldraworker.exe"):
         path.chmod(0o755)
     # Made as subst makes it (Wine's subst does nothing), found through the prefix's drive link.
-    assert wine.run(fixtures / "processprobe.exe", "subst", "S:", "C:\\KeldraOpen").returncode == 0
-    (wine.drive_c.parent / "dosdevices" / "s:").symlink_to(folder)
-    result = run_agent(wine, "S:\\keldraagent.exe", "INSTALL", "OnSubst")
+    assert host.run(fixtures / "processprobe.exe", "subst", "S:", "C:\\KeldraOpen").returncode == 0
+    (host.drive_c.parent / "dosdevices" / "s:").symlink_to(folder)
+    result = run_agent(host, "S:\\keldraagent.exe", "INSTALL", "OnSubst")
     assert messages(result.stdout) == [SUBSTITUTED], show(result)
     for name in ("OpenFolder", "OnSubst"):
-        assert run_agent(wine, agent, "REMOVE", name).returncode == 0
+        assert run_agent(host, agent, "REMOVE", name).returncode == 0

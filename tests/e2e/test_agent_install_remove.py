@@ -1,13 +1,15 @@
-"""INSTALL and REMOVE against Wine's Service Control Manager and registry:
-what the system holds afterwards, what the console shows, and how REMOVE
-waits for a service to stop."""
+"""INSTALL and REMOVE against the host's Service Control Manager and
+registry: what the system holds afterwards, what the console shows, and how
+REMOVE waits for a service to stop. Names given to the helpers here are
+made the host's own (host.service_name)."""
 import re
 import time
 
 import pytest
 
+from conftest import ON_WINDOWS
 from test_agent_command_line import BANNER
-from wine_session import outcome
+from wine_session import outcome, wine_only
 
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
 EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
@@ -16,6 +18,10 @@ PASSWORD = "S3cret pass!"
 TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
 DELETE_CALL = re.compile(r"trace:service:DeleteService ")
+QUERIES = "REMOVE's own service calls: how often it queried the status, and whether it deleted"
+# Windows checks that an account exists when a service is created (1057).
+NO_SUCH_ACCOUNT = pytest.mark.xfail(ON_WINDOWS, strict=True, reason="Windows refuses an account that "
+                                    "the test machine does not have (1057); Wine registers any name")
 
 
 def console_line(message):
@@ -29,23 +35,24 @@ def console_line(message):
 INSTALLED = []
 
 
-def run_agent(wine, agent, *args, password=PASSWORD, env=None):
+def run_agent(host, agent, *args, password=PASSWORD, env=None):
     """Runs keldraagent with the password variable set, or absent for None."""
+    args = (args[0], host.service_name(args[1]), *args[2:])
     if args[0] == "INSTALL":
         INSTALLED.append(args[1])
-    return wine.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
+    return host.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
 
 
-def service_values(wine, name):
-    return wine.reg_values(SERVICES + "\\" + name)
+def service_values(host, name):
+    return host.reg_values(SERVICES + "\\" + host.service_name(name))
 
 
-def event_source_values(wine, name):
-    return wine.reg_values(EVENT_SOURCES + "\\" + name)
+def event_source_values(host, name):
+    return host.reg_values(EVENT_SOURCES + "\\" + host.service_name(name))
 
 
-def system_text(wine, fixtures, code):
-    result = wine.run(fixtures / "messageprobe.exe", "system", code)
+def system_text(host, fixtures, code):
+    result = host.run(fixtures / "messageprobe.exe", "system", code)
     assert result.returncode == 0
     return result.stdout.rstrip(b"\0")
 
@@ -55,18 +62,18 @@ def query_times(trace):
 
 
 @pytest.fixture(scope="module", autouse=True)
-def delete_installed(wine, fixtures):
+def delete_installed(host, fixtures):
     """INSTALL registers services that start automatically: none is left
     for a later service manager to start."""
     yield
     if INSTALLED:
-        wine.run(fixtures / "scmclient.exe", "delete", *sorted(set(INSTALLED)))
+        host.run(fixtures / "scmclient.exe", "delete", *sorted(set(INSTALLED)))
 
 
 @pytest.fixture(scope="module")
-def agent(wine, dist):
-    wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
-    return wine.place(dist / "keldraagent.exe", "Keldra", "bin", "keldraagent.exe")
+def agent(host, dist):
+    host.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
+    return host.place(dist / "keldraagent.exe", "Keldra", "bin", "keldraagent.exe")
 
 
 @pytest.fixture(scope="module")
@@ -78,11 +85,13 @@ def stub(service_manager, fixtures):
 
 # --- INSTALL -----------------------------------------------------------------
 
-def test_install_registers_an_automatic_own_process_service_and_its_event_source(wine, agent):
-    result = run_agent(wine, agent, "INSTALL", "plain")
+@pytest.mark.xfail(ON_WINDOWS, strict=True, reason="Wine's defaults: Windows writes no PreshutdownTimeout "
+                   "and stores the image path as REG_EXPAND_SZ")
+def test_install_registers_an_automatic_own_process_service_and_its_event_source(host, agent):
+    result = run_agent(host, agent, "INSTALL", "plain")
     assert (result.returncode, result.stdout) == (0, b"")
-    assert service_values(wine, "plain") == {
-        "ImagePath": ("REG_SZ", '"C:\\Keldra\\bin\\keldraagent.exe" RUN plain'),
+    assert service_values(host, "plain") == {
+        "ImagePath": ("REG_SZ", f'"{agent}" RUN {host.service_name("plain")}'),
         "DisplayName": ("REG_SZ", "Keldra - plain"),
         "ObjectName": ("REG_SZ", ".\\Administrator"),
         "Start": ("REG_DWORD", "0x2"),
@@ -90,8 +99,8 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
         "ErrorControl": ("REG_DWORD", "0x1"),
         "PreshutdownTimeout": ("REG_DWORD", "0x2bf20"),  # Wine's own default
     }
-    assert event_source_values(wine, "plain") == {
-        "EventMessageFile": ("REG_SZ", "C:\\Keldra\\bin\\vossevent.dll"),
+    assert event_source_values(host, "plain") == {
+        "EventMessageFile": ("REG_SZ", agent.replace("keldraagent.exe", "vossevent.dll")),
         "TypesSupported": ("REG_DWORD", "0x7"),
     }
     # The password reaches the system only through CreateServiceW.
@@ -102,69 +111,70 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
     ("disp1", ["-dFront Desk Agent"], "Front Desk Agent", ".\\Administrator"),
     # Display names are unique too, as service names are.
     ("disp2", ["-d", "Back Office Agent"], "Back Office Agent", ".\\Administrator"),
-    ("acct1", ["-u", "svcuser"], "Keldra - acct1", ".\\svcuser"),
-    ("acct2", ["-uCORP\\svcuser"], "Keldra - acct2", "CORP\\svcuser"),
-    ("acct3", ["-u", "svcuser@corp.example"], "Keldra - acct3", "svcuser@corp.example"),
-    ("acct4", ["-u", "first", "-d", "D", "-u", "CORP\\second"], "D", "CORP\\second"),
-    ("acct5", ["-u", ""], "Keldra - acct5", ".\\"),
+    *(pytest.param(*case, marks=NO_SUCH_ACCOUNT) for case in [
+        ("acct1", ["-u", "svcuser"], "Keldra - acct1", ".\\svcuser"),
+        ("acct2", ["-uCORP\\svcuser"], "Keldra - acct2", "CORP\\svcuser"),
+        ("acct3", ["-u", "svcuser@corp.example"], "Keldra - acct3", "svcuser@corp.example"),
+        ("acct4", ["-u", "first", "-d", "D", "-u", "CORP\\second"], "D", "CORP\\second"),
+        ("acct5", ["-u", ""], "Keldra - acct5", ".\\")]),
 ])
-def test_install_takes_display_name_and_account_from_the_options(wine, agent, name, options, display,
+def test_install_takes_display_name_and_account_from_the_options(host, agent, name, options, display,
                                                                   account):
-    result = run_agent(wine, agent, "INSTALL", name, *options)
+    result = run_agent(host, agent, "INSTALL", name, *options)
     assert (result.returncode, result.stdout) == (0, b"")
-    values = service_values(wine, name)
-    assert values["DisplayName"] == ("REG_SZ", display)
+    values = service_values(host, name)
+    assert values["DisplayName"] == ("REG_SZ", display.replace(name, host.service_name(name)))
     assert values["ObjectName"] == ("REG_SZ", account)
-    assert values["ImagePath"] == ("REG_SZ", '"C:\\Keldra\\bin\\keldraagent.exe" RUN ' + name)
+    assert values["ImagePath"][1] == f'"{agent}" RUN {host.service_name(name)}'
 
 
-def test_a_path_with_blanks_is_registered_in_quotes_and_starts_the_agent(wine, dist, fixtures):
-    spaced = wine.place(dist / "keldraagent.exe", "Program Files", "Keldra Agent", "keldraagent.exe")
+def test_a_path_with_blanks_is_registered_in_quotes_and_starts_the_agent(host, dist, fixtures):
+    spaced = host.place(dist / "keldraagent.exe", "Program Files", "Keldra Agent", "keldraagent.exe")
     # Were the path unquoted, this program would be started in the agent's place.
-    wine.place(fixtures / "stubservice.exe", "Program.exe")
-    result = run_agent(wine, spaced, "INSTALL", "spaced")
+    host.place(fixtures / "stubservice.exe", "Program.exe")
+    result = run_agent(host, spaced, "INSTALL", "spaced")
     assert (result.returncode, result.stdout) == (0, b"")
-    image_path = service_values(wine, "spaced")["ImagePath"][1]
-    assert image_path == '"C:\\Program Files\\Keldra Agent\\keldraagent.exe" RUN spaced'
-    assert event_source_values(wine, "spaced")["EventMessageFile"] == (
-        "REG_SZ", "C:\\Program Files\\Keldra Agent\\vossevent.dll")
+    image_path = service_values(host, "spaced")["ImagePath"][1]
+    assert image_path == f'"{spaced}" RUN {host.service_name("spaced")}'
+    assert event_source_values(host, "spaced")["EventMessageFile"][1] == spaced.replace("keldraagent.exe",
+                                                                                        "vossevent.dll")
     # The registered command line, started as the service manager starts it,
     # runs the agent (asked only for its version).
-    started = wine.run(fixtures / "launchprobe.exe", image_path + " --version")
+    started = host.run(fixtures / "launchprobe.exe", image_path + " --version")
     assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 
-def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(wine, agent, fixtures):
-    result = run_agent(wine, agent, "INSTALL", "front desk")
+def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(host, agent, fixtures):
+    result = run_agent(host, agent, "INSTALL", "front desk")
     assert (result.returncode, result.stdout) == (0, b"")
-    image_path = service_values(wine, "front desk")["ImagePath"][1]
-    assert image_path == '"C:\\Keldra\\bin\\keldraagent.exe" RUN "front desk"'
-    assert event_source_values(wine, "front desk")["TypesSupported"] == ("REG_DWORD", "0x7")
+    image_path = service_values(host, "front desk")["ImagePath"][1]
+    assert image_path == f'"{agent}" RUN "{host.service_name("front desk")}"'
+    assert event_source_values(host, "front desk")["TypesSupported"] == ("REG_DWORD", "0x7")
     # Split into two words, the name would make the agent refuse its command
     # line instead of printing its version.
-    started = wine.run(fixtures / "launchprobe.exe", image_path + " --version")
+    started = host.run(fixtures / "launchprobe.exe", image_path + " --version")
     assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 
 def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_the_source(
-        wine, agent, fixtures):
-    assert run_agent(wine, agent, "INSTALL", "existing", "-d", "First").returncode == 0
-    key = EVENT_SOURCES + "\\existing"
+        host, agent, fixtures):
+    assert run_agent(host, agent, "INSTALL", "existing", "-d", "First").returncode == 0
+    key = EVENT_SOURCES + "\\" + host.service_name("existing")
     # An earlier installation's message file, in another directory.
-    assert wine.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\Old\\vossevent.dll",
+    assert host.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\Old\\vossevent.dll",
                     "/f").returncode == 0
-    assert wine.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
+    assert host.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
 
-    result = run_agent(wine, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
+    result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
     assert result.returncode == 0
-    exists_text = system_text(wine, fixtures, 1073)  # ERROR_SERVICE_EXISTS
+    exists_text = system_text(host, fixtures, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
     assert console_line(exists_text).match(result.stdout), result.stdout
-    values = service_values(wine, "existing")
+    values = service_values(host, "existing")
     assert values["DisplayName"] == ("REG_SZ", "First")
     assert values["ObjectName"] == ("REG_SZ", ".\\Administrator")
-    assert event_source_values(wine, "existing") == {
-        "EventMessageFile": ("REG_SZ", "C:\\Keldra\\bin\\vossevent.dll"),
+    assert event_source_values(host, "existing") == {
+        "EventMessageFile": ("REG_SZ", agent.replace("keldraagent.exe", "vossevent.dll")),
         "TypesSupported": ("REG_DWORD", "0x7"),
     }
 
@@ -173,132 +183,136 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     ("nopass1", None, ".\\Administrator", None), ("nopass2", "", ".\\Administrator", None),
     ("nopass3", None, "CORP\\svcuser", None), ("nopass4", None, "svcuser@corp.example", None),
     ("nopass5", None, "LocalSystem", "LocalSystem"), ("nopass6", "", "LocalService", "NT AUTHORITY\\LocalService"),
-    ("nopass7", None, "NT SERVICE\\nopass7", "NT SERVICE\\nopass7"),
-    ("nopass8", None, "CORP\\gmsa-keldra$", "CORP\\gmsa-keldra$"),
+    pytest.param("nopass7", None, "NT SERVICE\\nopass7", "NT SERVICE\\nopass7", marks=NO_SUCH_ACCOUNT),
+    pytest.param("nopass8", None, "CORP\\gmsa-keldra$", "CORP\\gmsa-keldra$", marks=NO_SUCH_ACCOUNT),
 ])
 def test_install_without_password_changes_nothing_and_exits_1_unless_the_account_takes_none(
-        wine, agent, name, password, account, registered):
-    result = run_agent(wine, agent, "INSTALL", name, "-u", account, password=password)
+        host, agent, name, password, account, registered):
+    result = run_agent(host, agent, "INSTALL", name, "-u", account, password=password)
     if registered:
-        assert (result.returncode, result.stdout, service_values(wine, name)["ObjectName"]) == (
+        assert (result.returncode, result.stdout, service_values(host, name)["ObjectName"]) == (
             0, b"", ("REG_SZ", registered))
         return
     assert result.returncode == 1
     assert console_line(b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment variable is not set."
                         ).match(result.stdout), result.stdout
-    assert service_values(wine, name) is None
-    assert event_source_values(wine, name) is None
+    assert service_values(host, name) is None
+    assert event_source_values(host, name) is None
 
 
 # --- REMOVE ------------------------------------------------------------------
 
-def create_stub_service(wine, stub, name, mode, start=True):
+def create_stub_service(host, stub, name, mode, start=True):
     """A test service with an event source key, running when start is set."""
+    name = host.service_name(name)
     INSTALLED.append(name)
-    assert wine.run("sc", "create", name, "binpath=", stub + " RUN " + mode).returncode == 0
-    assert wine.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
+    assert host.run("sc", "create", name, "binpath=", stub + " RUN " + mode).returncode == 0
+    assert host.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
                     "/t", "REG_DWORD", "/d", "7", "/f").returncode == 0
     if not start:
         return
-    assert wine.run("sc", "start", name).returncode == 0
+    assert host.run("sc", "start", name).returncode == 0
     deadline = time.monotonic() + 60
-    while b"RUNNING" not in wine.run("sc", "query", name).stdout:
+    while b"RUNNING" not in host.run("sc", "query", name).stdout:
         assert time.monotonic() < deadline, "the test service did not start"
         time.sleep(0.2)
 
 
-def remove_traced(wine, agent, name):
+def remove_traced(host, agent, name):
     """REMOVE with the service calls traced; returns (result, trace, seconds)."""
     started = time.monotonic()
-    result = run_agent(wine, agent, "REMOVE", name, env={"WINEDEBUG": "+service,+timestamp"})
+    result = run_agent(host, agent, "REMOVE", name, env={"WINEDEBUG": "+service,+timestamp"} if host.traced else None)
     return result, result.stderr.decode("latin-1"), time.monotonic() - started
 
 
-def wait_until_gone(wine, name, timeout=30):
+def wait_until_gone(host, name, timeout=30):
     deadline = time.monotonic() + timeout
-    while service_values(wine, name) is not None and time.monotonic() < deadline:
+    while service_values(host, name) is not None and time.monotonic() < deadline:
         time.sleep(0.2)
-    return service_values(wine, name) is None
+    return service_values(host, name) is None
 
 
-def test_remove_of_a_stopped_service_deletes_it_at_the_first_poll(wine, agent):
-    assert run_agent(wine, agent, "INSTALL", "stopped").returncode == 0
-    result, trace, _ = remove_traced(wine, agent, "stopped")
+def test_remove_of_a_stopped_service_deletes_it_at_the_first_poll(host, agent):
+    assert run_agent(host, agent, "INSTALL", "stopped").returncode == 0
+    result, trace, _ = remove_traced(host, agent, "stopped")
     assert (result.returncode, result.stdout) == (0, b"")
-    assert len(query_times(trace)) == 1
-    assert len(DELETE_CALL.findall(trace)) == 1
-    assert service_values(wine, "stopped") is None
-    assert event_source_values(wine, "stopped") is None
+    assert not wine_only(host, QUERIES) or (len(query_times(trace)), len(DELETE_CALL.findall(trace))) == (1, 1)
+    assert service_values(host, "stopped") is None
+    assert event_source_values(host, "stopped") is None
 
 
-def test_remove_stops_a_running_service_then_deletes_it(wine, agent, stub):
-    create_stub_service(wine, stub, "running", "prompt")
-    result, trace, _ = remove_traced(wine, agent, "running")
+def test_remove_stops_a_running_service_then_deletes_it(host, agent, stub):
+    create_stub_service(host, stub, "running", "prompt")
+    result, trace, _ = remove_traced(host, agent, "running")
     assert (result.returncode, result.stdout) == (0, b"")
-    assert len(DELETE_CALL.findall(trace)) == 1
-    assert 1 <= len(query_times(trace)) <= 5
-    assert wait_until_gone(wine, "running")
-    assert event_source_values(wine, "running") is None
+    if wine_only(host, QUERIES):
+        assert len(DELETE_CALL.findall(trace)) == 1 and 1 <= len(query_times(trace)) <= 5
+    assert wait_until_gone(host, "running")
+    assert event_source_values(host, "running") is None
 
 
-def test_remove_waits_a_second_between_polls_until_the_service_has_stopped(wine, agent, stub):
-    create_stub_service(wine, stub, "slowstop", "slow")  # stops 2.5 s after the control
-    result, trace, _ = remove_traced(wine, agent, "slowstop")
+def test_remove_waits_a_second_between_polls_until_the_service_has_stopped(host, agent, stub):
+    create_stub_service(host, stub, "slowstop", "slow")  # stops 2.5 s after the control
+    result, trace, seconds = remove_traced(host, agent, "slowstop")
     assert (result.returncode, result.stdout) == (0, b"")
-    times = query_times(trace)
-    assert 2 <= len(times) <= 5, trace
-    assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
-    assert len(DELETE_CALL.findall(trace)) == 1
-    assert wait_until_gone(wine, "slowstop")
+    assert seconds >= 2.0  # it waited for the stop
+    if wine_only(host, QUERIES):
+        times = query_times(trace)
+        assert 2 <= len(times) <= 5, trace
+        assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
+        assert len(DELETE_CALL.findall(trace)) == 1
+    assert wait_until_gone(host, "slowstop")
 
 
-def test_remove_gives_up_after_five_polls_but_deletes_the_event_source(wine, agent, stub):
-    create_stub_service(wine, stub, "stuck", "stuck")  # stays STOP_PENDING for 30 s
-    result, trace, seconds = remove_traced(wine, agent, "stuck")
+def test_remove_gives_up_after_five_polls_but_deletes_the_event_source(host, agent, stub):
+    create_stub_service(host, stub, "stuck", "stuck")  # stays STOP_PENDING for 30 s
+    result, trace, seconds = remove_traced(host, agent, "stuck")
     assert (result.returncode, result.stdout) == (0, b"")
-    times = query_times(trace)
-    assert len(times) == 5, trace
-    assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
-    # The fifth query is followed by its pause too.
+    if wine_only(host, QUERIES):
+        times = query_times(trace)
+        assert len(times) == 5, trace
+        assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
+        assert DELETE_CALL.findall(trace) == []
+    # Five pauses of a second, the fifth query's too; then no deletion.
     assert seconds >= 5.0
-    assert DELETE_CALL.findall(trace) == []
-    assert service_values(wine, "stuck") is not None
-    assert b"STOP_PENDING" in wine.run("sc", "query", "stuck").stdout
-    assert event_source_values(wine, "stuck") is None
+    assert service_values(host, "stuck") is not None
+    assert b"STOP_PENDING" in host.run("sc", "query", host.service_name("stuck")).stdout
+    assert event_source_values(host, "stuck") is None
 
 
-def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(wine, agent, fixtures):
-    assert run_agent(wine, agent, "INSTALL", "heldopen").returncode == 0
+def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(host, agent, fixtures):
+    assert run_agent(host, agent, "INSTALL", "heldopen").returncode == 0
     # A program keeps the service open, as the Services console does.
-    holder = wine.spawn(fixtures / "scmclient.exe", "wait", "heldopen", 4, 120000, env={"WINEDEBUG": "+service"})
-    while b"QueryServiceStatusEx" not in holder.stderr.readline():
-        assert holder.poll() is None, "the holder ended"
-    assert wine.run("sc", "delete", "heldopen").returncode == 0  # marked, since it is held
-    result = run_agent(wine, agent, "REMOVE", "heldopen")
-    assert result.returncode == 0 and service_values(wine, "heldopen") is not None
+    # It ends by itself: Wine's service manager keeps the handle of a client
+    # killed while it waits for a status notice open for ever.
+    holder = host.spawn(fixtures / "scmclient.exe", "wait", host.service_name("heldopen"), 4, 15000)
+    assert holder.stdout.readline().strip() == b"waiting", holder.communicate()
+    assert host.run("sc", "delete", host.service_name("heldopen")).returncode == 0  # marked, since it is held
+    result = run_agent(host, agent, "REMOVE", "heldopen")
+    assert result.returncode == 0 and service_values(host, "heldopen") is not None
     assert b" the service is already marked for deletion; it will be gone once every program" in result.stdout
-    holder.kill()
-    holder.communicate()
-    assert wait_until_gone(wine, "heldopen")
+    holder.communicate(timeout=60)
+    assert wait_until_gone(host, "heldopen")
 
 
-def test_remove_of_a_name_never_installed_reports_only_the_missing_source(wine, agent):
-    result = run_agent(wine, agent, "REMOVE", "neverinstalled")
+def test_remove_of_a_name_never_installed_reports_only_the_missing_source(host, agent):
+    result = run_agent(host, agent, "REMOVE", "neverinstalled")
     assert result.returncode == 0
     assert console_line(b"Failed to uninstall source").match(result.stdout), result.stdout
 
 
-def test_remove_deletes_an_event_source_that_has_no_service(wine, agent):
-    assert wine.run("reg", "add", EVENT_SOURCES + "\\orphan", "/f").returncode == 0
-    result = run_agent(wine, agent, "REMOVE", "orphan")
+def test_remove_deletes_an_event_source_that_has_no_service(host, agent):
+    assert host.run("reg", "add", EVENT_SOURCES + "\\" + host.service_name("orphan"), "/f").returncode == 0
+    result = run_agent(host, agent, "REMOVE", "orphan")
     assert (result.returncode, result.stdout) == (0, b"")
-    assert event_source_values(wine, "orphan") is None
+    assert event_source_values(host, "orphan") is None
 
 
 # --- texts: the system's, and the event message library ----------------------
 
-def test_system_error_text_is_the_systems_own_or_a_defined_fallback(wine, fixtures):
-    result = wine.run(fixtures / "messageprobe.exe", "system", "5", "0x20001234", "0xFFFFFFFF")
+@pytest.mark.xfail(ON_WINDOWS, strict=True, reason="Wine's text for error 5; Windows' is 'Access is denied.'")
+def test_system_error_text_is_the_systems_own_or_a_defined_fallback(host, fixtures):
+    result = host.run(fixtures / "messageprobe.exe", "system", "5", "0x20001234", "0xFFFFFFFF")
     assert result.returncode == 0
     assert result.stdout.split(b"\0")[:3] == [
         b"Access denied.\r\n",  # Wine's text for ERROR_ACCESS_DENIED
@@ -309,7 +323,7 @@ def test_system_error_text_is_the_systems_own_or_a_defined_fallback(wine, fixtur
 
 @pytest.mark.parametrize("insertion", ["Worker application restarted.",
                                        "Kel\u00e9dra %1 \u4e2d 100%", "two\r\nlines"])
-def test_the_message_library_renders_event_0_as_its_insertion_string(wine, dist, fixtures, insertion):
-    library = wine.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
-    result = wine.run(fixtures / "messageprobe.exe", "library", library, insertion)
+def test_the_message_library_renders_event_0_as_its_insertion_string(host, dist, fixtures, insertion):
+    library = host.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
+    result = host.run(fixtures / "messageprobe.exe", "library", library, insertion)
     assert (result.returncode, result.stdout) == (0, insertion.encode("utf-8"))

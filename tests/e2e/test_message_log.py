@@ -2,14 +2,16 @@
 information event (type 4, category 0, id 0) with the bare message with one."""
 import re
 
+from wine_session import wine_only
+
 TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 EVENT_CALL = re.compile(r"fixme:advapi:ReportEventW \([0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),"
                         r"(0x[0-9a-f]+),[0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),")
 EVENT_TEXT = re.compile(r'trace:eventlog:ReportEventW L"(.*)"')
 
 
-def test_console_lines_carry_a_timestamp_and_the_message_unchanged(wine, fixtures):
-    result = wine.run(fixtures / "logprobe.exe", "-", "Failed to uninstall source", "", "@restart",
+def test_console_lines_carry_a_timestamp_and_the_message_unchanged(host, fixtures):
+    result = host.run(fixtures / "logprobe.exe", "-", "Failed to uninstall source", "", "@restart",
                       "line ends\r\n", "Worker application restarted.")
     assert result.returncode == 0
     lines = re.findall(rb"(" + TIMESTAMP + rb") (.*?)\r\n", result.stdout)
@@ -22,11 +24,16 @@ def test_console_lines_carry_a_timestamp_and_the_message_unchanged(wine, fixture
     assert b"\r\r" not in result.stdout
 
 
-def test_with_an_event_source_each_message_is_one_information_event(wine, fixtures):
-    result = wine.run(fixtures / "logprobe.exe", "KeldraProbe", "Failed to uninstall source", "",
-                      "@restart", env={"WINEDEBUG": "+eventlog"})
+def test_with_an_event_source_each_message_is_one_information_event(host, fixtures):
+    source, mark = host.service_name("KeldraProbe"), host.mark()
+    result = host.run(fixtures / "logprobe.exe", source, "Failed to uninstall source", "",
+                      "@restart", env={"WINEDEBUG": "+eventlog"} if host.traced else None)
     assert result.returncode == 0
     assert result.stdout == b""
+    if host.kind == "windows":
+        assert host.events(source, mark, 3) == ["Failed to uninstall source", "", "Worker application restarted."]
+    if not wine_only(host, "each event's type, category and id: Wine's event log is a stub"):
+        return
     trace = result.stderr.decode("latin-1")
     calls = EVENT_CALL.findall(trace)
     assert calls == [("0x0004", "0x0000", "0x00000000", "0x0001", "0x00000000")] * 3

@@ -7,6 +7,7 @@ import shutil
 import pytest
 
 from mirelt_support import FAILED_OPEN, closing_line, launcher  # noqa: F401  (fixture)
+from wine_session import require_wine
 
 FORGED = "Thu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error."
 SHARE = "\\\\keldrasrv\\share"
@@ -18,21 +19,22 @@ def escaped(text):
 
 
 @pytest.fixture(scope="module")
-def spare_roots(wine):
+def spare_roots(host):
     """Drive X: and the share \\\\keldrasrv\\share of this session: directories
     outside drive_c, each holding a file and a directory, that a removal of
     their root would empty."""
+    require_wine(host, "a drive and a share made as links in the prefix's dosdevices")
     roots = {}
-    for name, link in (("xdrive", wine.prefix / "dosdevices" / "x:"),
-                       ("share", wine.prefix / "dosdevices" / "unc" / "keldrasrv" / "share")):
-        target = wine.root / name
+    for name, link in (("xdrive", host.prefix / "dosdevices" / "x:"),
+                       ("share", host.prefix / "dosdevices" / "unc" / "keldrasrv" / "share")):
+        target = host.root / name
         target.mkdir()
         link.parent.mkdir(parents=True, exist_ok=True)
         os.symlink(target, link)
         roots[name] = target
     yield roots
     for name in roots:
-        shutil.rmtree(wine.root / name, ignore_errors=True)
+        shutil.rmtree(host.root / name, ignore_errors=True)
 
 
 def fill(root):
@@ -77,7 +79,7 @@ def test_a_package_path_cannot_forge_a_line_either(launcher):
     assert not options_file.exists()
 
 
-def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_goes_on(wine, launcher):
+def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_goes_on(host, launcher):
     # Windows cannot give a temporary directory this long; the current
     # directory is on C:, whose root would otherwise receive the log.
     temp = launcher.root / ("T" * 200) / ("T" * 200)
@@ -88,7 +90,7 @@ def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_g
     assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN), show(result)
     assert launcher.recorded(package) == '"%s" /S' % launcher.win(package)
     assert not package.exists() and not options_file.exists()
-    assert not (wine.drive_c / "mirelt.log").exists()
+    assert not (host.drive_c / "mirelt.log").exists()
     assert not list(launcher.root.rglob("mirelt.log"))
 
 

@@ -1,5 +1,8 @@
 """mirelt installing real Windows Installer packages, built with wixl from
-tests/fixtures/probe_package.wxs, through Wine's msiexec."""
+tests/fixtures/probe_package.wxs (or built beforehand into the folder that
+KELDRA_E2E_PACKAGES names, as <folder>.msi), through the host's msiexec."""
+import os
+import pathlib
 import shutil
 import subprocess
 import uuid
@@ -17,6 +20,8 @@ def build_msi(tmp_path_factory):
     """Builds a package that installs readme.txt and settings.ini into
     C:\\Program Files\\<folder>; each folder gets a product of its own."""
     def build(folder):
+        if os.environ.get("KELDRA_E2E_PACKAGES"):
+            return pathlib.Path(os.environ["KELDRA_E2E_PACKAGES"]) / (folder + ".msi")
         work = tmp_path_factory.mktemp("msi-" + folder)
         (work / "readme.txt").write_bytes(b"Installed by mirelt\r\n")
         (work / "settings.ini").write_bytes(b"[probe]\r\nfolder=" + folder.encode() + b"\r\n")
@@ -29,27 +34,27 @@ def build_msi(tmp_path_factory):
     return build
 
 
-def installed(wine, folder):
-    target = wine.drive_c / "Program Files" / folder
+def installed(host, folder):
+    target = host.program_files / folder
     return sorted(p.name for p in target.iterdir()) if target.exists() else []
 
 
 @pytest.mark.parametrize("kind, folder", [("msi", "KeldraProbe-lower"), ("MSI", "KeldraProbe-upper"),
                                           ("Msi", "KeldraProbe-mixed")])
-def test_an_msi_package_is_installed_by_the_windows_installer(wine, launcher, build_msi, kind, folder):
+def test_an_msi_package_is_installed_by_the_windows_installer(host, launcher, build_msi, kind, folder):
     package = launcher.root / "stage" / "probe.msi"
     package.parent.mkdir(parents=True)
     shutil.copy2(build_msi(folder), package)
     options = launcher.file("stage/probe.options")
     result = launcher.run(launcher.win(package), kind, "/qn", launcher.win(options), timeout=300)
     assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
-    assert installed(wine, folder) == ["readme.txt", "settings.ini"]
-    assert (wine.drive_c / "Program Files" / folder / "settings.ini").read_bytes().endswith(folder.encode() + b"\r\n")
+    assert installed(host, folder) == ["readme.txt", "settings.ini"]
+    assert (host.program_files / folder / "settings.ini").read_bytes().endswith(folder.encode() + b"\r\n")
     assert launcher.log() == [b'Ready to install msiexec /i "%s" /qn' % launcher.win(package).encode()]
     assert not package.exists() and not options.exists()
 
 
-def test_an_msiexec_beside_the_launcher_or_in_the_current_directory_is_not_run(wine, launcher, build_msi, dist):
+def test_an_msiexec_beside_the_launcher_or_in_the_current_directory_is_not_run(host, launcher, build_msi, dist):
     # A copy of the launcher with a planted msiexec.exe beside it, started
     # from a current directory that holds another one.
     program = launcher.root / "bin" / "mirelt.exe"
@@ -63,7 +68,7 @@ def test_an_msiexec_beside_the_launcher_or_in_the_current_directory_is_not_run(w
     launcher.run(launcher.win(package), "msi", "/qn", launcher.win(options), program=launcher.win(program),
                  cwd=package.parent, timeout=300)
     assert [launcher.recorded(p) for p in planted] == [None, None]
-    assert installed(wine, folder) == ["readme.txt", "settings.ini"]
+    assert installed(host, folder) == ["readme.txt", "settings.ini"]
     assert launcher.log() == [b'Ready to install msiexec /i "%s" /qn' % launcher.win(package).encode()]
 
 

@@ -1,5 +1,9 @@
-"""A Wine prefix of its own for one test session: the Windows programs run
-there for real.
+"""The Wine host: a Wine prefix of its own for one test session, where the
+Windows programs run for real. (windows_host.WindowsHost is the other host.)
+
+With KELDRA_E2E_PORTABLE=1 every debug channel is off: the suite then shows
+what it would show on Windows, and each check that nothing but one of Wine's
+channels can make is skipped and counted (see wine_only).
 
 What a failure needs to be explained is written to the session's log
 directory (below KELDRA_E2E_LOGS, by default <build root>/e2e-logs), which is
@@ -12,6 +16,7 @@ kept when a test failed and removed otherwise:
   programs.log        every Windows program a test ran: command line, exit
                       code, time taken, stdout and stderr
 """
+import collections
 import ctypes
 import os
 import pathlib
@@ -78,6 +83,26 @@ SERVER = os.environ.get("WINESERVER") or str(BUILD_ROOT / "wine-server" / "wines
 # Programs started without address randomisation have their heap right
 # after the loader. The flag is inherited by every process started later.
 ADDR_NO_RANDOMIZE = 0x0040000
+
+
+PORTABLE = os.environ.get("KELDRA_E2E_PORTABLE") == "1"
+
+# (why nothing else shows it, whether the check ran) -> how many checks.
+WINE_ONLY = collections.Counter()
+
+
+def wine_only(host, why):
+    """Whether a check that only one of Wine's debug channels can make runs
+    on this host: under Wine with its traces on. Counted either way."""
+    WINE_ONLY[why, host.traced] += 1
+    return host.traced
+
+
+def require_wine(host, why):
+    """Skips a case that cannot run on a Windows host at all."""
+    if host.kind != "wine":
+        import pytest
+        pytest.skip("Wine only: " + why)
 
 
 def without_address_randomization():
@@ -188,6 +213,10 @@ class ProgramRun:
 
 
 class WineSession:
+    kind = "wine"
+    traced = not PORTABLE
+    start_limit = 10  # seconds Wine's service manager waits for a start
+
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix=SESSION_ROOT_PREFIX))
         self.prefix = self.root / "pfx"
@@ -205,12 +234,16 @@ class WineSession:
         # err+virtual: a Wine program that fails to set up its address space
         # ends with exit status 1 before its first line, and says why only
         # on that channel; a failure report then shows it.
-        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all,err+virtual",
+        self.env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all" if PORTABLE else "-all,err+virtual",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=SERVER)
 
     @property
     def drive_c(self):
         return self.prefix / "drive_c"
+
+    @property
+    def program_files(self):
+        return self.drive_c / "Program Files"
 
     def start(self):
         assert os.access(SERVER, os.X_OK), f"no wineserver at {SERVER}: run scripts/setup, or set WINESERVER"
@@ -228,7 +261,7 @@ class WineSession:
         # the automatic creation starts a second services.exe, and the two
         # then answer the service control calls by turns, each with its own
         # view of the services.
-        boot_env = dict(self.env, WINEDEBUG=SERVICE_TRACE_CHANNELS)
+        boot_env = dict(self.env, WINEDEBUG=SERVICE_TRACE_CHANNELS if self.traced else "-all")
         with open(self.trace_path, "wb") as trace:
             boot = subprocess.run(["wine", "cmd", "/c", "exit"], env=boot_env, timeout=300,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace)
@@ -288,6 +321,12 @@ class WineSession:
         if not self.keep_logs:
             shutil.rmtree(self.logs, ignore_errors=True)
         assert not left, f"processes of the session outlived SIGKILL: {left}"
+
+    @staticmethod
+    def service_name(base):
+        return base
+
+    end_processes = staticmethod(end_processes)
 
     def processes(self):
         """(Linux pid, command line, prefix) of every process of this session."""
@@ -363,7 +402,7 @@ class WineSession:
         with open(self.programs_log, "a", encoding="utf-8") as log:
             log.write(record.describe() + "\n\n")
 
-    def trace_mark(self):
+    def mark(self):
         """Where the service trace ends now; pass it to trace_since."""
         return self.trace_path.stat().st_size
 

@@ -85,6 +85,7 @@ class WindowsHost:
         self.programs_log = self.logs / "programs.log"
         self.runs = []
         self.keep_logs = False
+        self.started = False  # only then does stop change the machine
         self.own_processes_at_start = set()
 
     @property
@@ -101,12 +102,13 @@ class WindowsHost:
         if os.environ.get(CONSENT) != "1":
             raise RuntimeError("the suite creates and deletes services and event sources; run it only on a "
                                f"disposable machine, with {CONSENT}=1")
+        self.started = True
         left = self.remove(PREFIX, PREFIX + "-*")
         assert not left, f"what an earlier session left could not be removed: {left}"
         self.drive_c.mkdir()
 
     def stop(self):
-        left = self.remove(PREFIX + self.tag, self.drive_c.name)
+        left = self.remove(PREFIX + self.tag, self.drive_c.name) if self.started else []
         if not self.keep_logs:
             shutil.rmtree(self.logs, ignore_errors=True)
         assert not left, f"the session could not remove: {left}"
@@ -199,9 +201,9 @@ class WindowsHost:
             record.result = subprocess.run(record.args, env=self.environment(env), stdin=subprocess.DEVNULL,
                                            capture_output=True, timeout=timeout, **kwargs)
         except (subprocess.TimeoutExpired, OSError) as failed:
-            what = f"cut off after {timeout} s" if isinstance(failed, subprocess.TimeoutExpired) else failed
-            record.result = subprocess.CompletedProcess(record.args, f"none ({what})", getattr(failed, "stdout", b"")
-                                                        or b"", getattr(failed, "stderr", b"") or b"")
+            what = f"cut off after {timeout} s" if isinstance(failed, subprocess.TimeoutExpired) else str(failed)
+            output = [getattr(failed, stream, None) or b"" for stream in ("stdout", "stderr")]
+            record.result = subprocess.CompletedProcess(record.args, f"none ({what})", *output)
             raise
         finally:
             record.seconds = time.monotonic() - record.started

@@ -236,8 +236,9 @@ def watch_exit(host, fixtures, windows_pid, timeout_ms=120000):
 
 def serve(made, installed=()):
     """Registers each service (by INSTALL for those in installed), starts
-    them all and yields them; then stops what still runs and deletes every
-    one, so that nothing is left for a later service manager to start."""
+    them all and yields them; then stops each (ending what is left after the
+    wait) and deletes it, so that nothing is left for a later service
+    manager to start, also after a failed test."""
     for service in made.values():
         if service in installed:
             service.install()
@@ -247,6 +248,4 @@ def serve(made, installed=()):
         service.start()
     yield made
     for service in made.values():
-        if service.query().get("state") not in (STOPPED, None):
-            service.control(1)
-    next(iter(made.values())).scm("delete", *(service.name for service in made.values()))
+        service.scm("purge", service.name)

@@ -66,8 +66,8 @@ def delete_installed(host, fixtures):
     """INSTALL registers services that start automatically: none is left
     for a later service manager to start."""
     yield
-    if INSTALLED:
-        host.run(fixtures / "scmclient.exe", "delete", *sorted(set(INSTALLED)))
+    for name in sorted(set(INSTALLED)):
+        host.run(fixtures / "scmclient.exe", "purge", name)
 
 
 @pytest.fixture(scope="module")

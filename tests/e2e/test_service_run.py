@@ -14,6 +14,7 @@ import pytest
 from agent_service import (HANDLED, LAUNCHES, PAUSED, REPORTS, RESTARTED, RUNNING, START_PENDING, STOP_PENDING,
                            STOPPED, TRACE_LINE, AgentService, alive, probe, seconds, serve, wait_until_gone,
                            watch_exit)
+from conftest import ON_WINDOWS
 from wine_session import ADDR_NO_RANDOMIZE, WineSession, outcome, require_wine, wine_only
 
 FOREVER_WITH_CHILD = "exit=0 run_ms=-1 child=1"
@@ -66,6 +67,18 @@ def delays(earlier, later):
 
 def within(values, bounds):
     return all(value is not None and bounds[0] <= value <= bounds[1] for value in values)
+
+
+def test_run_from_a_console_ends_quietly(host, dist):
+    # Under Wine, unlike Windows, the console agent waits up to 10 s for the
+    # control pipe of the last service started, and takes over a start that
+    # is under way: it must find none. Run before this module's services
+    # start: after it, Wine's manager could no longer send a control to some
+    # of them ("failed to write pipe").
+    host.settle()
+    result = host.run(dist / "keldraagent.exe", "RUN", "KeldraConsole", "-c", "x", "-t", "5", "-r", "1",
+                      "-l", "NOISY")
+    assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
 
 def test_start_up_reports_progress_then_running(services, host):
@@ -289,14 +302,10 @@ def test_killing_the_agent_ends_the_worker_and_its_child(services, host, fixture
     assert wait_until_gone(host, fixtures, [worker, child]) == {worker: False, child: False}
 
 
-def test_run_from_a_console_ends_quietly(host, dist):
-    # Under Wine, unlike Windows, the console agent waits up to 10 s for the
-    # control pipe of the last service started, and takes over a start that
-    # is under way: it must find none.
-    host.settle()
-    result = host.run(dist / "keldraagent.exe", "RUN", "KeldraConsole", "-c", "x", "-t", "5", "-r", "1",
-                      "-l", "NOISY")
-    assert (result.returncode, result.stdout) == (0, b""), outcome(result)
+@pytest.mark.xfail(not ON_WINDOWS, strict=True, reason="Wine's service manager does not notice that the "
+                   "process of a running service has ended")
+def test_the_service_manager_reports_a_killed_agent_stopped(services):
+    services["kill"].wait_for_state(STOPPED, timeout=10)
 
 
 def test_the_session_wineserver_survives_handle_table_reads_and_its_death_leaves_no_process(host, fixtures, dist):

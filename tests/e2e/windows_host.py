@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 import time
 
-from wine_session import FIXTURES, LOGS, ProgramRun, outcome
+from wine_session import FIXTURES, LOGS, outcome, place_file, run_program, spawn_program
 
 try:
     import winreg
@@ -82,7 +82,6 @@ class WindowsHost:
         self.drive_c = self.program_files / f"{PREFIX}-{self.tag}"
         LOGS.mkdir(parents=True, exist_ok=True)
         self.logs = pathlib.Path(tempfile.mkdtemp(prefix=time.strftime("session-%Y%m%d-%H%M%S-"), dir=LOGS))
-        self.programs_log = self.logs / "programs.log"
         self.runs = []
         self.keep_logs = False
         self.started = False  # only then does stop change the machine
@@ -188,34 +187,13 @@ class WindowsHost:
         return str(pathlib.Path(path).resolve())
 
     def place(self, source, *relative):
-        """Copies a built file into drive_c and returns its Windows path."""
-        target = self.drive_c.joinpath(*relative)
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(source, target)
-        return self.windows_path(target)
+        return place_file(self, source, relative)
 
     def run(self, program, *args, env=None, timeout=120, **kwargs):
-        record = ProgramRun([program, *args])
-        self.runs.append(record)
-        try:
-            record.result = subprocess.run(record.args, env=self.environment(env), stdin=subprocess.DEVNULL,
-                                           capture_output=True, timeout=timeout, **kwargs)
-        except (subprocess.TimeoutExpired, OSError) as failed:
-            what = f"cut off after {timeout} s" if isinstance(failed, subprocess.TimeoutExpired) else str(failed)
-            output = [getattr(failed, stream, None) or b"" for stream in ("stdout", "stderr")]
-            record.result = subprocess.CompletedProcess(record.args, f"none ({what})", *output)
-            raise
-        finally:
-            record.seconds = time.monotonic() - record.started
-            self.log_run(record)
-        return record.result
+        return run_program(self, [program, *args], env, timeout, **kwargs)
 
     def spawn(self, program, *args, env=None, **kwargs):
-        record = ProgramRun([program, *args])
-        record.process = subprocess.Popen(record.args, env=self.environment(env), stdin=subprocess.DEVNULL,
-                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-        self.runs.append(record)
-        return record.process
+        return spawn_program(self, [program, *args], env, **kwargs)
 
     def environment(self, changes):
         """This process's environment with changes, names in any case as
@@ -223,10 +201,6 @@ class WindowsHost:
         merged = {name.upper(): (name, value) for name, value in os.environ.items()}
         merged.update({name.upper(): (name, value) for name, value in (changes or {}).items()})
         return {name: value for name, value in merged.values() if value is not None}
-
-    def log_run(self, record):
-        with open(self.programs_log, "a", encoding="utf-8") as log:
-            log.write(record.describe() + "\n\n")
 
     def failure_report(self, first_run):
         return "\n\n".join([record.describe() for record in self.runs[first_run:]] +

@@ -212,6 +212,42 @@ class ProgramRun:
         return f"{head}\n(started in the background) {state}"
 
 
+def place_file(host, source, relative):
+    """Copies a built file below the host's drive_c; returns its Windows path."""
+    target = host.drive_c.joinpath(*relative)
+    target.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(source, target)
+    return host.windows_path(target)
+
+
+def run_program(host, args, env, timeout, **kwargs):
+    """Runs a program on a host and records the run for a failure report."""
+    record = ProgramRun(args)
+    host.runs.append(record)
+    try:
+        record.result = subprocess.run(record.args, env=host.environment(env), stdin=subprocess.DEVNULL,
+                                       capture_output=True, timeout=timeout, **kwargs)
+    except (subprocess.TimeoutExpired, OSError) as failed:
+        what = f"cut off after {timeout} s" if isinstance(failed, subprocess.TimeoutExpired) else str(failed)
+        output = [getattr(failed, stream, None) or b"" for stream in ("stdout", "stderr")]
+        record.result = subprocess.CompletedProcess(record.args, f"none ({what})", *output)
+        raise
+    finally:
+        record.seconds = time.monotonic() - record.started
+        with open(host.logs / "programs.log", "a", encoding="utf-8") as log:
+            log.write(record.describe() + "\n\n")
+    return record.result
+
+
+def spawn_program(host, args, env, **kwargs):
+    """Starts a program on a host in the background, its output piped."""
+    record = ProgramRun(args)
+    record.process = subprocess.Popen(record.args, env=host.environment(env), stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    host.runs.append(record)
+    return record.process
+
+
 class WineSession:
     kind = "wine"
     traced = not PORTABLE
@@ -224,7 +260,6 @@ class WineSession:
         self.logs = pathlib.Path(tempfile.mkdtemp(prefix=time.strftime("session-%Y%m%d-%H%M%S-"), dir=LOGS))
         self.trace_path = self.logs / "services-trace.log"
         self.wineserver_log = self.logs / "wineserver.log"
-        self.programs_log = self.logs / "programs.log"
         self.runs = []
         self.keep_logs = False
         self.pipe_timeout_check = None
@@ -356,51 +391,23 @@ class WineSession:
         return "C:\\" + "\\".join(relative.parts)
 
     def place(self, source, *relative):
-        """Copies a built file into drive_c and returns its Windows path."""
-        target = self.drive_c.joinpath(*relative)
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(source, target)
-        return self.windows_path(target)
+        return place_file(self, source, relative)
 
     def run(self, program, *args, env=None, timeout=120, **kwargs):
         """Runs a Windows program; stdout and stderr are bytes as written.
 
         The exit code is the Linux-side status of the wine process: only its
         low 8 bits, and 1 can come from Wine itself (see WINE_STATUS_1)."""
-        run_env = self.environment(env)
-        record = ProgramRun(["wine", program, *args])
-        self.runs.append(record)
-        try:
-            result = subprocess.run(record.args, env=run_env, stdin=subprocess.DEVNULL,
-                                    capture_output=True, timeout=timeout, **kwargs)
-        except subprocess.TimeoutExpired as cut:
-            record.seconds = time.monotonic() - record.started
-            record.result = subprocess.CompletedProcess(record.args, "none (cut off after "
-                                                        f"{timeout} s)", cut.stdout or b"", cut.stderr or b"")
-            self.log_run(record)
-            raise
-        record.seconds = time.monotonic() - record.started
-        record.result = result
-        self.log_run(record)
-        return result
+        return run_program(self, ["wine", program, *args], env, timeout, **kwargs)
 
     def spawn(self, program, *args, env=None, **kwargs):
-        run_env = self.environment(env)
-        record = ProgramRun(["wine", program, *args])
-        self.runs.append(record)
-        record.process = subprocess.Popen(record.args, env=run_env, stdin=subprocess.DEVNULL,
-                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-        return record.process
+        return spawn_program(self, ["wine", program, *args], env, **kwargs)
 
     def environment(self, changes):
         """The session's environment with changes; a value None removes the variable."""
         merged = dict(self.env)
         merged.update(changes or {})
         return {name: value for name, value in merged.items() if value is not None}
-
-    def log_run(self, record):
-        with open(self.programs_log, "a", encoding="utf-8") as log:
-            log.write(record.describe() + "\n\n")
 
     def mark(self):
         """Where the service trace ends now; pass it to trace_since."""

@@ -12,7 +12,7 @@ import re
 import select
 import time
 
-from wine_session import outcome, wine_only
+from wine_session import FIXTURES, outcome, wine_only
 
 # <seconds>:<pid>:<tid>:trace:<channel>:<function> <rest>
 TRACE_LINE = re.compile(r"^(\d+\.\d+):([0-9a-f]{4}):[0-9a-f]{4}:trace:(\w+):(\w+) (.*?)\r?$", re.M)
@@ -162,7 +162,8 @@ class AgentService:
         assert code == 0, output
         return parse_fields(output)
 
-    def wait_for_state(self, state, timeout=30):
+    def wait_for_state(self, state, timeout=None):
+        timeout = timeout or max(30, self.host.start_limit)
         code, output = self.scm("wait", self.name, state, int(timeout * 1000))
         assert code == 0, f"{self.name} did not reach state {state}: {output}"
         return parse_fields(output)
@@ -187,6 +188,10 @@ class AgentService:
         assert len(found) >= count, f"{self.name}: {len(found)} '{kind}' steps, wanted {count}: {found}"
         return found
 
+    def check_point(self, windows_pid):
+        """The check point of the last status report, where the trace shows it."""
+        return self.statuses(windows_pid)[-1][4] if wine_only(self.host, REPORTS) else None
+
     def statuses(self, windows_pid, mark=0):
         """(state, accepted, win32 exit, specific exit, check point, wait hint) of each report."""
         return [step.value for step in self.steps(windows_pid, mark, "status")]
@@ -200,6 +205,16 @@ class AgentService:
 def seconds(entry):
     """When a record or a notice was made, on the performance counter."""
     return entry["qpc_us"] / 1e6
+
+
+def add_service(host, name, command_line, start=False):
+    """Registers a service (under the host's name for it) as any program
+    would; when start is set, starts it and waits until it runs."""
+    name = host.service_name(name)
+    for args in (["create", name, command_line], ["start", name], ["wait", name, RUNNING, 60000])[:3 if start else 1]:
+        result = host.run(FIXTURES / "scmclient.exe", *args)
+        assert result.returncode == 0, outcome(result)
+    return name
 
 
 def probe(host, fixtures, *args):

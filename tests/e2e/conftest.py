@@ -96,6 +96,6 @@ def pytest_terminal_summary(terminalreporter, config):
         terminalreporter.write_line(f"Wine-only check {'run' if ran else 'skipped'} {checks}x: {why}")
     terminalreporter.write_line(
         f"e2e on {mode}: {count('passed')} cases passed, {count('failed')} failed, {count('skipped')} skipped "
-        f"as impossible here; Wine-only checks: {sum(n for (_, ran), n in WINE_ONLY.items() if ran)} run, "
+        f"(why: above); Wine-only checks: {sum(n for (_, ran), n in WINE_ONLY.items() if ran)} run, "
         f"{sum(n for (_, ran), n in WINE_ONLY.items() if not ran)} skipped, of {len({w for w, _ in WINE_ONLY})} "
         f"kinds; expected differences: {count('xfailed')}")

@@ -3,10 +3,10 @@ program's service or event source is never changed, an executable path that
 the service manager would rewrite is refused, and one it cannot start is
 reported. Names given to the helpers here are made the host's own."""
 import re
-import time
 
 import pytest
 
+from agent_service import add_service
 from wine_session import require_wine
 
 SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
@@ -56,16 +56,6 @@ def state(host, name):
 def add_source(host, name, message_file, kind="REG_SZ"):
     assert host.run("reg", "add", EVENT_SOURCES + "\\" + host.service_name(name), "/v", "EventMessageFile", "/t", kind,
                     "/d", message_file, "/f").returncode == 0
-
-
-def add_service(host, name, command_line, start=False):
-    assert host.run("sc", "create", host.service_name(name), "binpath=", command_line).returncode == 0
-    if start:
-        assert host.run("sc", "start", host.service_name(name)).returncode == 0
-        deadline = time.monotonic() + 60
-        while not state(host, name)[2]:
-            assert time.monotonic() < deadline, "the test service did not start"
-            time.sleep(0.2)
 
 
 @pytest.fixture(scope="module")

@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+from agent_service import add_service
 from conftest import ON_WINDOWS
 from test_agent_command_line import BANNER
 from wine_session import outcome, wine_only
@@ -204,18 +205,9 @@ def test_install_without_password_changes_nothing_and_exits_1_unless_the_account
 
 def create_stub_service(host, stub, name, mode, start=True):
     """A test service with an event source key, running when start is set."""
-    name = host.service_name(name)
-    INSTALLED.append(name)
-    assert host.run("sc", "create", name, "binpath=", stub + " RUN " + mode).returncode == 0
-    assert host.run("reg", "add", EVENT_SOURCES + "\\" + name, "/v", "TypesSupported",
+    INSTALLED.append(add_service(host, name, stub + " RUN " + mode, start))
+    assert host.run("reg", "add", EVENT_SOURCES + "\\" + INSTALLED[-1], "/v", "TypesSupported",
                     "/t", "REG_DWORD", "/d", "7", "/f").returncode == 0
-    if not start:
-        return
-    assert host.run("sc", "start", name).returncode == 0
-    deadline = time.monotonic() + 60
-    while b"RUNNING" not in host.run("sc", "query", name).stdout:
-        assert time.monotonic() < deadline, "the test service did not start"
-        time.sleep(0.2)
 
 
 def remove_traced(host, agent, name):

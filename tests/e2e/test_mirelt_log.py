@@ -76,7 +76,7 @@ def test_a_second_name_for_a_file_elsewhere_is_not_written_through(launcher):
 def test_a_link_to_a_directory_at_the_log_name_is_not_written_through(launcher):
     target = launcher.root / "elsewhere"
     target.mkdir()
-    os.symlink(target, launcher.log_path)
+    os.symlink(target, launcher.log_path, target_is_directory=True)
     result, _ = missing_package_run(launcher)
     assert result.stderr == FAILED_OPEN * 3
     assert list(target.iterdir()) == []

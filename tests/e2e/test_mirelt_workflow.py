@@ -116,7 +116,7 @@ def test_links_inside_a_package_directory_are_not_followed_out_of_it(launcher):
     launcher.file("outside/kept-too.txt", b"kept too")
     package = launcher.root / "stage" / "bundle"
     launcher.file("stage/bundle/sub/setup.ini")
-    os.symlink(outside / "keep", package / "sub" / "linked-directory")
+    os.symlink(outside / "keep", package / "sub" / "linked-directory", target_is_directory=True)
     os.symlink(outside / "kept-too.txt", package / "linked-file.txt")
     options = launcher.file("stage/options.txt")
     launcher.run(launcher.win(package), "exe", "", launcher.win(options))
@@ -130,7 +130,7 @@ def test_a_package_path_that_is_a_link_to_a_directory_leaves_the_directory_alone
     launcher.file("outside/keep/kept.txt", b"kept")
     package = launcher.root / "stage" / "bundle"
     package.parent.mkdir(parents=True)
-    os.symlink(launcher.root / "outside" / "keep", package)
+    os.symlink(launcher.root / "outside" / "keep", package, target_is_directory=True)
     options = launcher.file("stage/options.txt")
     # Named through the link, not resolved to its target.
     link = launcher.win(package.parent) + "\\bundle"

@@ -143,13 +143,12 @@ def test_stop_while_running_ends_worker_and_its_child(services, host, fixtures):
     pid = agent_pid(service)
     worker = service.wait_for_records("start", 1)[-1]["pid"]
     child = service.wait_for_records("child", 1)[-1]["pid"]
-    traced = wine_only(host, REPORTS)
-    check_point = service.statuses(pid)[-1][4] if traced else None
+    check_point = service.check_point(pid)
     mark = host.mark()
     exit_code, _, _ = service.control(1)
     assert exit_code == 0
     service.wait_for_state(STOPPED)
-    assert not traced or service.statuses(pid, mark) == [(STOP_PENDING, 3, 0, 0, check_point + 1, 1000),
+    assert check_point is None or service.statuses(pid, mark) == [(STOP_PENDING, 3, 0, 0, check_point + 1, 1000),
                                                          (STOPPED, 3, 0, 0, 0, 1000)]
     assert wait_until_gone(host, fixtures, [worker, child, pid]) == {worker: False, child: False, pid: False}
     # The agent has ended: whatever it did after the stop is on record.
@@ -187,8 +186,7 @@ def test_two_pauses_in_a_row_end_the_worker_and_start_none(services, host, fixtu
     service = services["pause"]
     pid = agent_pid(service)
     worker = service.wait_for_records("start", 1)[-1]["pid"]
-    traced = wine_only(host, REPORTS)
-    check_point = service.statuses(pid)[-1][4] if traced else None
+    check_point = service.check_point(pid)
     watcher = watch_exit(host, fixtures, worker, 60000)
     mark = host.mark()
     exit_code, status, _ = service.control(2)
@@ -199,7 +197,7 @@ def test_two_pauses_in_a_row_end_the_worker_and_start_none(services, host, fixtu
     exit_code, status, elapsed = service.control(2)
     assert (exit_code, status.get("state")) == (0, PAUSED), status
     assert TOKEN_WAIT[0] <= elapsed <= TOKEN_WAIT[1]
-    assert not traced or service.statuses(pid, mark) == [(PAUSED, 3, 0, 0, check_point, 1000)] * 2
+    assert check_point is None or service.statuses(pid, mark) == [(PAUSED, 3, 0, 0, check_point, 1000)] * 2
     assert not service.events_shown() or service.events(pid, mark) == []
     assert len(service.records("start")) == 1
 
@@ -207,13 +205,12 @@ def test_two_pauses_in_a_row_end_the_worker_and_start_none(services, host, fixtu
 def test_one_continue_resumes_and_starts_a_worker_a_second_after_the_restart_message(services, host, fixtures):
     service = services["pause"]
     pid = service.query()["pid"]
-    traced = wine_only(host, REPORTS)
-    check_point = service.statuses(pid)[-1][4] if traced else None
+    check_point = service.check_point(pid)
     mark = host.mark()
     exit_code, status, _ = service.control(3)
     assert (exit_code, status.get("state")) == (0, RUNNING), status
     worker = service.wait_for_records("start", 2)[1]
-    assert not traced or service.statuses(pid, mark) == [(RUNNING, 3, 0, 0, check_point, 1000)]
+    assert check_point is None or service.statuses(pid, mark) == [(RUNNING, 3, 0, 0, check_point, 1000)]
     assert not service.events_shown() or service.events(pid, mark, 1) == [RESTARTED]
     # From the moment the continue was sent, before the agent reported
     # RUNNING, to the worker's own start.
@@ -226,12 +223,11 @@ def test_a_continue_while_running_changes_nothing_and_a_stop_while_paused_waits_
     service = services["pause"]
     pid = agent_pid(service)
     worker = service.wait_for_records("start", 2)[-1]["pid"]
-    traced = wine_only(host, REPORTS)
-    check_point = service.statuses(pid)[-1][4] if traced else None
+    check_point = service.check_point(pid)
     mark = host.mark()
     exit_code, status, _ = service.control(3)
     assert (exit_code, status.get("state")) == (0, RUNNING), status
-    assert not traced or service.statuses(pid, mark) == [(RUNNING, 3, 0, 0, check_point, 1000)]
+    assert check_point is None or service.statuses(pid, mark) == [(RUNNING, 3, 0, 0, check_point, 1000)]
     assert alive(host, fixtures, worker) == {worker: True}
 
     assert service.control(2)[1].get("state") == PAUSED
@@ -240,7 +236,7 @@ def test_a_continue_while_running_changes_nothing_and_a_stop_while_paused_waits_
     assert TOKEN_WAIT[0] <= elapsed <= TOKEN_WAIT[1]
     service.wait_for_state(STOPPED)
     assert wait_until_gone(host, fixtures, [worker, pid]) == {worker: False, pid: False}
-    assert not traced or [report[0] for report in service.statuses(pid, mark)] == [RUNNING, PAUSED,
+    assert check_point is None or [report[0] for report in service.statuses(pid, mark)] == [RUNNING, PAUSED,
                                                                                     STOP_PENDING, STOPPED]
     # Neither the continue nor the stop started a worker or logged a restart.
     assert not service.events_shown() or service.events(pid, mark) == []

@@ -324,8 +324,7 @@ class WineSession:
         if self.pipe_timeout_checked is None:
             out, err = self.pipe_timeout_check.communicate(timeout=120)
             scm = FIXTURES / "scmclient.exe"
-            self.run(scm, "control", CHECK_SERVICE, 1)
-            self.run(scm, "delete", CHECK_SERVICE)
+            self.run(scm, "purge", CHECK_SERVICE)
             self.pipe_timeout_checked = (self.pipe_timeout_check.returncode, out, err)
         code, out, err = self.pipe_timeout_checked
         assert code == 0, (

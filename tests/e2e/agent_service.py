@@ -21,7 +21,6 @@ EVENT = re.compile(r'^L"(.*)"$')
 LAUNCH = re.compile(r'^app \S+ cmdline L"(.*)"$')
 CONTROL = re.compile(r'^L".*?" control (\d+) ')
 RESTARTED = "Worker application restarted."
-PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, PAUSED = 1, 2, 3, 4, 7
 
@@ -142,8 +141,10 @@ class AgentService:
         assert code == 0, output
 
     def install(self):
-        """Registers the service with keldraagent INSTALL itself."""
-        result = self.host.run(self.agent, "INSTALL", self.name, env={PASSWORD_VARIABLE: "test"})
+        """Registers the service with keldraagent INSTALL itself, to run as
+        LocalSystem: Windows starts no service under an account whose
+        password is wrong (1069)."""
+        result = self.host.run(self.agent, "INSTALL", self.name, "-u", "LocalSystem")
         assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
     def start(self):

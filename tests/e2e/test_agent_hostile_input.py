@@ -31,7 +31,9 @@ def changeable(group, path):
 
 
 def run_agent(host, agent, command, name):
-    return host.run(agent, command, host.service_name(name), env={"KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD": "S3cret pass!"})
+    # As LocalSystem, which Windows can start a service as without a password.
+    account = ["-u", "LocalSystem"] if command == "INSTALL" else []
+    return host.run(agent, command, host.service_name(name), *account)
 
 
 def show(result):

@@ -159,7 +159,7 @@ def test_stop_while_running_ends_worker_and_its_child(services, host, fixtures):
 def test_a_stop_right_after_the_start_is_followed_by_no_running_report_and_no_worker(services, host):
     service = services["startstop"]
     agent_pid(service)
-    service.control(1)  # under Wine the answer may be lost (109) once the agent has stopped and ended
+    service.control(1)
     service.wait_for_state(STOPPED)
     service.started_at = host.mark()
     code, output = service.scm("startstop", service.name, 50)

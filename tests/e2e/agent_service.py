@@ -21,6 +21,10 @@ EVENT = re.compile(r'^L"(.*)"$')
 LAUNCH = re.compile(r'^app \S+ cmdline L"(.*)"$')
 CONTROL = re.compile(r'^L".*?" control (\d+) ')
 RESTARTED = "Worker application restarted."
+SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
+EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
+# Each line keldraagent writes to its console starts so.
+TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, PAUSED = 1, 2, 3, 4, 7
 
@@ -50,30 +54,23 @@ def parse_fields(line):
     return {key: int(value) for key, value in re.findall(r"(\w+)=(\d+)", line)}
 
 
+# (channel, function) -> (kind, what the rest of the line holds, its value)
+STEP_LINES = {
+    ("service", "SetServiceStatus"): ("status", STATUS, lambda m: tuple(number(v) for v in m.groups())),
+    ("eventlog", "ReportEventW"): ("event", EVENT, lambda m: m.group(1)),
+    ("process", "CreateProcessInternalW"): ("launch", LAUNCH, lambda m: unescape(m.group(1))),
+    ("service", "service_handle_control"): ("control", CONTROL, lambda m: int(m.group(1))),
+}
+
+
 def steps_of(trace, windows_pid, mark=0):
-    prefix = f"{windows_pid:04x}"
     found = []
     for line in TRACE_LINE.finditer(trace):
         seconds, pid, channel, function, rest = line.groups()
-        if pid != prefix:
-            continue
-        when, position = float(seconds), mark + line.start()
-        if (channel, function) == ("service", "SetServiceStatus"):
-            match = STATUS.match(rest)
-            if match:
-                found.append(Step(when, "status", tuple(number(v) for v in match.groups()), position))
-        elif (channel, function) == ("eventlog", "ReportEventW"):
-            match = EVENT.match(rest)
-            if match:
-                found.append(Step(when, "event", match.group(1), position))
-        elif (channel, function) == ("process", "CreateProcessInternalW"):
-            match = LAUNCH.match(rest)
-            if match:
-                found.append(Step(when, "launch", unescape(match.group(1)), position))
-        elif (channel, function) == ("service", "service_handle_control"):
-            match = CONTROL.match(rest)
-            if match:
-                found.append(Step(when, "control", int(match.group(1)), position))
+        kind, pattern, value = STEP_LINES.get((channel, function), (None, None, None))
+        match = pattern.match(rest) if pid == f"{windows_pid:04x}" and pattern else None
+        if match:
+            found.append(Step(float(seconds), kind, value(match), mark + line.start()))
     return found
 
 

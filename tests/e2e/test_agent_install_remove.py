@@ -7,16 +7,13 @@ import time
 
 import pytest
 
-from agent_service import add_service
+from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service
 from conftest import ON_WINDOWS
 from test_agent_command_line import BANNER
 from wine_session import outcome, wine_only
 
-SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
-EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 PASSWORD = "S3cret pass!"
-TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
 DELETE_CALL = re.compile(r"trace:service:DeleteService ")
 QUERIES = "REMOVE's own service calls: how often it queried the status, and whether it deleted"
@@ -224,52 +221,39 @@ def wait_until_gone(host, name, timeout=30):
     return service_values(host, name) is None
 
 
-def test_remove_of_a_stopped_service_deletes_it_at_the_first_poll(host, agent):
-    assert run_agent(host, agent, "INSTALL", "stopped").returncode == 0
-    result, trace, _ = remove_traced(host, agent, "stopped")
+# name, the stub's stop ("installed": never started), how many times REMOVE
+# may query the status, whether it deletes the service, seconds it takes
+REMOVALS = [
+    ("stopped", "installed", (1, 1), True, 0),  # deleted at the first poll
+    ("running", "prompt", (1, 5), True, 0),
+    ("slowstop", "slow", (2, 5), True, 2.0),  # stops 2.5 s after the control
+    # Stays STOP_PENDING for 30 s: five pauses of a second, the fifth
+    # query's too; then no deletion.
+    ("stuck", "stuck", (5, 5), False, 5.0),
+]
+
+
+@pytest.mark.parametrize("name, stop, queries, deleted, least", REMOVALS, ids=[r[0] for r in REMOVALS])
+def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_five_polls(
+        host, agent, stub, name, stop, queries, deleted, least):
+    if stop == "installed":
+        assert run_agent(host, agent, "INSTALL", name).returncode == 0
+    else:
+        create_stub_service(host, stub, name, stop)
+    result, trace, seconds = remove_traced(host, agent, name)
     assert (result.returncode, result.stdout) == (0, b"")
-    assert not wine_only(host, QUERIES) or (len(query_times(trace)), len(DELETE_CALL.findall(trace))) == (1, 1)
-    assert service_values(host, "stopped") is None
-    assert event_source_values(host, "stopped") is None
-
-
-def test_remove_stops_a_running_service_then_deletes_it(host, agent, stub):
-    create_stub_service(host, stub, "running", "prompt")
-    result, trace, _ = remove_traced(host, agent, "running")
-    assert (result.returncode, result.stdout) == (0, b"")
-    if wine_only(host, QUERIES):
-        assert len(DELETE_CALL.findall(trace)) == 1 and 1 <= len(query_times(trace)) <= 5
-    assert wait_until_gone(host, "running")
-    assert event_source_values(host, "running") is None
-
-
-def test_remove_waits_a_second_between_polls_until_the_service_has_stopped(host, agent, stub):
-    create_stub_service(host, stub, "slowstop", "slow")  # stops 2.5 s after the control
-    result, trace, seconds = remove_traced(host, agent, "slowstop")
-    assert (result.returncode, result.stdout) == (0, b"")
-    assert seconds >= 2.0  # it waited for the stop
+    assert seconds >= least
     if wine_only(host, QUERIES):
         times = query_times(trace)
-        assert 2 <= len(times) <= 5, trace
+        assert queries[0] <= len(times) <= queries[1], trace
         assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
-        assert len(DELETE_CALL.findall(trace)) == 1
-    assert wait_until_gone(host, "slowstop")
-
-
-def test_remove_gives_up_after_five_polls_but_deletes_the_event_source(host, agent, stub):
-    create_stub_service(host, stub, "stuck", "stuck")  # stays STOP_PENDING for 30 s
-    result, trace, seconds = remove_traced(host, agent, "stuck")
-    assert (result.returncode, result.stdout) == (0, b"")
-    if wine_only(host, QUERIES):
-        times = query_times(trace)
-        assert len(times) == 5, trace
-        assert all(0.95 <= later - earlier <= 4.0 for earlier, later in zip(times, times[1:])), times
-        assert DELETE_CALL.findall(trace) == []
-    # Five pauses of a second, the fifth query's too; then no deletion.
-    assert seconds >= 5.0
-    assert service_values(host, "stuck") is not None
-    assert b"STOP_PENDING" in host.run("sc", "query", host.service_name("stuck")).stdout
-    assert event_source_values(host, "stuck") is None
+        assert len(DELETE_CALL.findall(trace)) == deleted
+    if deleted:
+        assert wait_until_gone(host, name, timeout=0 if stop == "installed" else 30)
+    else:
+        assert b"STOP_PENDING" in host.run("sc", "query", host.service_name(name)).stdout
+    # The event source goes in every case.
+    assert event_source_values(host, name) is None
 
 
 def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(host, agent, fixtures):

@@ -1,7 +1,9 @@
 import os
+import re
 
 import pytest
 
+from mirelt_support import Launcher
 from wine_session import DIST, FIXTURES, WINE_ONLY, WineSession
 
 # KELDRA_E2E_HOST=windows runs the suite on this Windows machine itself.
@@ -44,6 +46,12 @@ def dist():
 @pytest.fixture(scope="session")
 def fixtures():
     return FIXTURES
+
+
+@pytest.fixture
+def launcher(host, dist, fixtures, request):
+    """mirelt with a temporary directory and a corner of drive_c of this test's own."""
+    return Launcher(host, dist, fixtures, re.sub(r"[^A-Za-z0-9_.-]", "_", request.node.name))
 
 
 @pytest.fixture(scope="module", autouse=True)

@@ -4,8 +4,6 @@ import pathlib
 import re
 import shutil
 
-import pytest
-
 WEEKDAY = rb"(?:Sun|Mon|Tue|Wed|Thu|Fri|Sat)"
 MONTH = rb"(?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)"
 TIMESTAMP = WEEKDAY + rb" " + MONTH + rb" (?:[1-9]|[12]\d|3[01]) (?:[01]\d|2[0-3]):[0-5]\d:[0-5]\d \d{4}"
@@ -67,6 +65,10 @@ class Launcher:
         shutil.copy2(self.fixtures / "packageprobe.exe", path)
         return path
 
+    def stage(self, package="setup.exe", options="options.txt"):
+        """The recording package program and an option file, both in stage."""
+        return self.package_program("stage/" + package), self.file("stage/" + options)
+
     @staticmethod
     def recorded(program):
         """The command line that a package program was started with."""
@@ -82,9 +84,3 @@ class Launcher:
 
     def spawn(self, *args, temp=None, program=None, **kwargs):
         return self.host.spawn(*self.command(*args, temp=temp, program=program), **kwargs)
-
-
-@pytest.fixture
-def launcher(host, dist, fixtures, request):
-    """mirelt with a temporary directory and a corner of drive_c of this test's own."""
-    return Launcher(host, dist, fixtures, re.sub(r"[^A-Za-z0-9_.-]", "_", request.node.name))

@@ -7,6 +7,7 @@ import subprocess
 
 import pytest
 
+from agent_service import TIMESTAMP
 from wine_session import wine_only
 
 BANNER = (b"Keldra Agent\r\n"
@@ -25,8 +26,6 @@ USAGE_TAIL = (b"options:\r\n"
               b"-t <poll time interval in seconds (default 10)>\r\n"
               b"-r <retry period after connection abort in seconds (>=10, default 30)>\r\n"
               b"-l <logging verbosity (ERROR, WARNING, DEBUG1, DEBUG2, default ERROR)>\r\n")
-
-TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 
 
 def usage(module_path):

@@ -6,12 +6,9 @@ import re
 
 import pytest
 
-from agent_service import add_service
-from wine_session import require_wine
+from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service
+from wine_session import outcome, require_wine
 
-SERVICES = "HKLM\\System\\CurrentControlSet\\Services"
-EVENT_SOURCES = SERVICES + "\\EventLog\\Application"
-TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 
 FOREIGN_SERVICE = b"the service of this name belongs to another program; it was left as it is"
 FOREIGN_SOURCE = b"the event source of this name belongs to another program; it was left as it is"
@@ -35,9 +32,6 @@ def run_agent(host, agent, command, name):
     account = ["-u", "LocalSystem"] if command == "INSTALL" else []
     return host.run(agent, command, host.service_name(name), *account)
 
-
-def show(result):
-    return "exit %s\nstdout %r\nstderr %r" % (result.returncode, result.stdout, result.stderr[-2000:])
 
 
 def messages(output):
@@ -107,8 +101,8 @@ def test_another_programs_service_or_event_source_is_never_changed(host, agent, 
     before = state(host, name)
 
     result = run_agent(host, agent, command, name)
-    assert result.returncode == 0, show(result)
-    assert messages(result.stdout) == expected, show(result)
+    assert result.returncode == 0, outcome(result)
+    assert messages(result.stdout) == expected, outcome(result)
     after = state(host, name)
     if outcome == "unchanged":
         assert after == before
@@ -122,22 +116,22 @@ def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_ca
                                                                                              fixtures):
     refused = host.place(dist / "keldraagent.exe", "a%SystemRoot%b", "keldraagent.exe")
     result = run_agent(host, refused, "INSTALL", "PercentTwice")
-    assert result.returncode == 0, show(result)
-    assert messages(result.stdout) == [EXPANDABLE_PATH], show(result)
+    assert result.returncode == 0, outcome(result)
+    assert messages(result.stdout) == [EXPANDABLE_PATH], outcome(result)
     assert state(host, "PercentTwice") == (None, None, False)
 
     kept = host.place(dist / "keldraagent.exe", "100%", "keldraagent.exe")
     result = run_agent(host, kept, "INSTALL", "PercentOnce")
-    assert (result.returncode, result.stdout) == (0, b""), show(result)
+    assert (result.returncode, result.stdout) == (0, b""), outcome(result)
     assert state(host, "PercentOnce")[0]["ImagePath"][1] == f'"{kept}" RUN {host.service_name("PercentOnce")}'
     # Started by the service manager, it is the same program: it reports the
     # service running (with no worker beside it) and stops when told to.
     started = host.run(fixtures / "scmclient.exe", "start", host.service_name("PercentOnce"))
-    assert started.returncode == 0, show(started)
+    assert started.returncode == 0, outcome(started)
     running = host.run(fixtures / "scmclient.exe", "wait", host.service_name("PercentOnce"), 4, 60000)
-    assert running.returncode == 0, show(running)
+    assert running.returncode == 0, outcome(running)
     result = run_agent(host, kept, "REMOVE", "PercentOnce")
-    assert (result.returncode, result.stdout) == (0, b""), show(result)
+    assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
 
 # keldraworker.exe's path is one character longer than the agent's.
@@ -155,8 +149,8 @@ def test_a_path_too_long_to_start_is_installed_and_reported(host, dist, length, 
     assert len(agent) == length
     name = "Long%d" % length
     result = run_agent(host, agent, "INSTALL", name)
-    assert result.returncode == 0, show(result)
-    assert messages(result.stdout) == reported, show(result)
+    assert result.returncode == 0, outcome(result)
+    assert messages(result.stdout) == reported, outcome(result)
     assert state(host, name)[0]["ImagePath"][1] == '"%s" RUN %s' % (agent, host.service_name(name))
     assert run_agent(host, agent, "REMOVE", name).returncode == 0
 
@@ -172,7 +166,7 @@ def test_what_everyone_can_change_or_a_substituted_drive_is_reported_and_install
         path.chmod(mode)
     result = run_agent(host, agent, "INSTALL", "OpenFolder")
     assert messages(result.stdout) == [changeable(b"Everyone", b"C:\\KeldraOpen"),
-                                       changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], show(result)
+                                       changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], outcome(result)
     assert state(host, "OpenFolder")[0] is not None
     for path in (folder, folder / "keldraworker.exe"):
         path.chmod(0o755)
@@ -180,6 +174,6 @@ def test_what_everyone_can_change_or_a_substituted_drive_is_reported_and_install
     assert host.run(fixtures / "processprobe.exe", "subst", "S:", "C:\\KeldraOpen").returncode == 0
     (host.drive_c.parent / "dosdevices" / "s:").symlink_to(folder)
     result = run_agent(host, "S:\\keldraagent.exe", "INSTALL", "OnSubst")
-    assert messages(result.stdout) == [SUBSTITUTED], show(result)
+    assert messages(result.stdout) == [SUBSTITUTED], outcome(result)
     for name in ("OpenFolder", "OnSubst"):
         assert run_agent(host, agent, "REMOVE", name).returncode == 0

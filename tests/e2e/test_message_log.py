@@ -2,9 +2,9 @@
 information event (type 4, category 0, id 0) with the bare message with one."""
 import re
 
+from agent_service import TIMESTAMP
 from wine_session import wine_only
 
-TIMESTAMP = rb"\d{4}-\d\d-\d\d\.\d\d:\d\d:\d\d"
 EVENT_CALL = re.compile(r"fixme:advapi:ReportEventW \([0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),"
                         r"(0x[0-9a-f]+),[0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),")
 EVENT_TEXT = re.compile(r'trace:eventlog:ReportEventW L"(.*)"')

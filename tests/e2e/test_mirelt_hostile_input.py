@@ -6,8 +6,8 @@ import shutil
 
 import pytest
 
-from mirelt_support import FAILED_OPEN, closing_line, launcher  # noqa: F401  (fixture)
-from wine_session import require_wine
+from mirelt_support import FAILED_OPEN, closing_line
+from wine_session import outcome, require_wine
 
 FORGED = "Thu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error."
 SHARE = "\\\\keldrasrv\\share"
@@ -47,9 +47,6 @@ def intact(root):
     return (root / "keep.txt").exists() and (root / "sub" / "keep-too.txt").exists()
 
 
-def show(result):
-    return "exit %s\nstdout %r\nstderr %r" % (result.returncode, result.stdout[-2000:], result.stderr[-2000:])
-
 
 @pytest.mark.parametrize("options", [
     "/q\r\n" + FORGED,
@@ -61,7 +58,7 @@ def test_control_characters_of_a_message_are_escaped_so_it_stays_one_line(launch
     package = launcher.root / "stage" / "missing.exe"
     options_file = launcher.file("stage/options.txt")
     result = launcher.run(launcher.win(package), "exe", options, launcher.win(options_file))
-    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b""), show(result)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", b""), outcome(result)
     path = launcher.win(package).encode()
     command = b'"%s" %s' % (path, escaped(options))
     assert launcher.log() == [b"Ready to install " + command, b"failed to execute command: " + command,
@@ -72,7 +69,7 @@ def test_a_package_path_cannot_forge_a_line_either(launcher):
     package = launcher.win(launcher.root / "stage") + "\\x.exe\r\n" + FORGED
     options_file = launcher.file("stage/options.txt")
     result = launcher.run(package, "exe", "/q", launcher.win(options_file))
-    assert (result.returncode, result.stderr) == (0, b""), show(result)
+    assert (result.returncode, result.stderr) == (0, b""), outcome(result)
     logged = escaped(package)
     assert launcher.log() == [b'Ready to install "%s" /q' % logged, b'failed to execute command: "%s" /q' % logged,
                               b"The installation of " + logged + closing_line("")[len(b"The installation of "):]]
@@ -83,11 +80,10 @@ def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_g
     # Windows cannot give a temporary directory this long; the current
     # directory is on C:, whose root would otherwise receive the log.
     temp = launcher.root / ("T" * 200) / ("T" * 200)
-    package = launcher.package_program("stage/setup.exe")
-    options_file = launcher.file("stage/options.txt")
+    package, options_file = launcher.stage()
     result = launcher.run(launcher.win(package), "exe", "/S", launcher.win(options_file), temp=temp,
                           cwd=launcher.root)
-    assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN), show(result)
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN), outcome(result)
     assert launcher.recorded(package) == '"%s" /S' % launcher.win(package)
     assert not package.exists() and not options_file.exists()
     assert not (host.drive_c / "mirelt.log").exists()
@@ -120,7 +116,7 @@ def test_the_root_of_a_drive_or_share_is_never_removed(launcher, spare_roots, ro
         args = [launcher.win(other), "exe", "", written]
     relative = not written.startswith(("\\\\", "X:", "x:"))
     result = launcher.run(*args, cwd=spare_roots["xdrive"] if relative else launcher.root)
-    assert (result.returncode, result.stderr) == (0, b""), show(result)
+    assert (result.returncode, result.stderr) == (0, b""), outcome(result)
     assert all(intact(directory) for directory in spare_roots.values()), (written, launcher.log())
     expected = (b"Failed to remove package file: " if role == "package" else
                 b"Failed to remove option file: ") + written.encode()
@@ -133,5 +129,5 @@ def test_a_share_is_reachable_so_its_root_cases_can_fail(launcher, spare_roots):
     fill(spare_roots["share"])
     options_file = launcher.file("stage/options.txt")
     result = launcher.run(SHARE + "\\sub", "exe", "", launcher.win(options_file))
-    assert result.returncode == 0, show(result)
+    assert result.returncode == 0, outcome(result)
     assert not (spare_roots["share"] / "sub").exists() and (spare_roots["share"] / "keep.txt").exists()

@@ -9,7 +9,7 @@ import uuid
 
 import pytest
 
-from mirelt_support import closing_line, launcher  # noqa: F401  (fixture)
+from mirelt_support import closing_line
 from wine_session import REPO
 
 WXS = REPO / "tests" / "fixtures" / "probe_package.wxs"

@@ -4,7 +4,7 @@ import os
 import re
 import time
 
-from mirelt_support import FAILED_OPEN, TIMESTAMP, closing_line, launcher, log_messages  # noqa: F401
+from mirelt_support import FAILED_OPEN, TIMESTAMP, closing_line, log_messages
 from wine_session import require_wine
 
 

@@ -5,12 +5,11 @@ import os
 
 import pytest
 
-from mirelt_support import closing_line, launcher  # noqa: F401  (fixture)
+from mirelt_support import closing_line
 
 
 def test_a_package_program_gets_its_quoted_path_and_the_options(launcher):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/setup.options")
+    package, options = launcher.stage("setup.exe", "setup.options")
     result = launcher.run(launcher.win(package), "exe", '/S /D="C:\\Program Files\\x y"', launcher.win(options))
     assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
     expected = '"%s" /S /D="C:\\Program Files\\x y"' % launcher.win(package)
@@ -20,8 +19,7 @@ def test_a_package_program_gets_its_quoted_path_and_the_options(launcher):
 
 
 def test_empty_options_start_the_bare_quoted_path_while_the_first_line_keeps_the_blank(launcher):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/setup.options")
+    package, options = launcher.stage("setup.exe", "setup.options")
     result = launcher.run(launcher.win(package), "EXE", "", launcher.win(options))
     assert result.returncode == 0
     assert launcher.recorded(package) == '"%s"' % launcher.win(package)
@@ -30,8 +28,7 @@ def test_empty_options_start_the_bare_quoted_path_while_the_first_line_keeps_the
 
 @pytest.mark.parametrize("kind", ["msi ", "msix", "ms", ""])
 def test_a_kind_that_is_not_exactly_msi_starts_the_package_itself(launcher, kind):
-    package = launcher.package_program("stage/package.exe")
-    options = launcher.file("stage/options.txt")
+    package, options = launcher.stage("package.exe")
     launcher.run(launcher.win(package), kind, "/qn", launcher.win(options))
     assert launcher.recorded(package) == '"%s" /qn' % launcher.win(package)
     assert launcher.log() == [b'Ready to install "%s" /qn' % launcher.win(package).encode()]
@@ -54,8 +51,7 @@ def test_a_missing_package_is_reported_with_the_trimmed_command_and_the_bare_pat
 
 @pytest.mark.parametrize("code, failed", [(1603, True), (1, True), (3010, False), (1641, False)])
 def test_only_the_installers_failure_codes_give_the_closing_line(launcher, code, failed):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/options.txt")
+    package, options = launcher.stage()
     launcher.run(launcher.win(package), "exe", "--exit %d" % code, launcher.win(options))
     ready = b'Ready to install "%s" --exit %d' % (launcher.win(package).encode(), code)
     assert launcher.log() == [ready] + ([closing_line(launcher.win(package))] if failed else [])
@@ -63,8 +59,7 @@ def test_only_the_installers_failure_codes_give_the_closing_line(launcher, code,
 
 
 def test_three_arguments_do_nothing_at_all(launcher):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/options.txt")
+    package, options = launcher.stage()
     result = launcher.run(launcher.win(package), "exe", launcher.win(options))
     assert (result.returncode, result.stdout, result.stderr) == (0, b"", b"")
     assert launcher.recorded(package) is None
@@ -73,8 +68,7 @@ def test_three_arguments_do_nothing_at_all(launcher):
 
 
 def test_a_fifth_argument_is_ignored(launcher):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/options.txt")
+    package, options = launcher.stage()
     bystander = launcher.file("stage/bystander.txt")
     result = launcher.run(launcher.win(package), "exe", "/x", launcher.win(options), launcher.win(bystander))
     assert result.returncode == 0
@@ -83,8 +77,7 @@ def test_a_fifth_argument_is_ignored(launcher):
 
 
 def test_an_option_file_held_open_is_reported_and_the_package_still_goes(host, launcher, fixtures):
-    package = launcher.package_program("stage/setup.exe")
-    options = launcher.file("stage/options.txt")
+    package, options = launcher.stage()
     holder = host.spawn(fixtures / "fileholder.exe", launcher.win(options), 60000)
     try:
         assert holder.stdout.readline().strip() == b"holding"
@@ -140,8 +133,7 @@ def test_a_package_path_that_is_a_link_to_a_directory_leaves_the_directory_alone
 
 
 def test_arguments_beyond_the_code_page_name_the_same_files_and_are_logged_losslessly(launcher):
-    package = launcher.package_program("stage/setup-é-Ω-中.exe")
-    options = launcher.file("stage/options-Ω.txt")
+    package, options = launcher.stage("setup-é-Ω-中.exe", "options-Ω.txt")
     launcher.run(launcher.win(package), "exe", "/name=Ж", launcher.win(options))
     assert launcher.recorded(package) == '"%s" /name=Ж' % launcher.win(package)
     assert not package.exists() and not options.exists()

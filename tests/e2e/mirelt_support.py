@@ -40,7 +40,7 @@ class Launcher:
         self.temp = self.root / "temp"
         self.temp.mkdir(parents=True)
         self.program = host.place(dist / "mirelt.exe", "Keldra", "mirelt.exe")
-        self.envrun = host.place(fixtures / "envrun.exe", "mirelt-tests", "envrun.exe")
+        self.starter = host.place(fixtures / "processprobe.exe", "mirelt-tests", "processprobe.exe")
 
     def win(self, path):
         return self.host.windows_path(path)
@@ -77,7 +77,7 @@ class Launcher:
 
     def command(self, *args, temp=None, program=None):
         temp = self.win(temp or self.temp)
-        return [self.envrun, "TMP=" + temp, "TEMP=" + temp, "--", program or self.program, *args]
+        return [self.starter, "env", "TMP=" + temp, "TEMP=" + temp, "--", program or self.program, *args]
 
     def run(self, *args, temp=None, program=None, **kwargs):
         return self.host.run(*self.command(*args, temp=temp, program=program), **kwargs)

@@ -138,7 +138,7 @@ def test_a_path_with_blanks_is_registered_in_quotes_and_starts_the_agent(host, d
                                                                                         "vossevent.dll")
     # The registered command line, started as the service manager starts it,
     # runs the agent (asked only for its version).
-    started = host.run(fixtures / "launchprobe.exe", image_path + " --version")
+    started = host.run(fixtures / "processprobe.exe", "launch", image_path + " --version")
     assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 
@@ -150,7 +150,7 @@ def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(host, agent
     assert event_source_values(host, "front desk")["TypesSupported"] == ("REG_DWORD", "0x7")
     # Split into two words, the name would make the agent refuse its command
     # line instead of printing its version.
-    started = host.run(fixtures / "launchprobe.exe", image_path + " --version")
+    started = host.run(fixtures / "processprobe.exe", "launch", image_path + " --version")
     assert (started.returncode, started.stdout) == (0, BANNER), outcome(started)
 
 

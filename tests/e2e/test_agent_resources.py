@@ -3,7 +3,7 @@ import pytest
 
 
 def resources(host, fixtures, program):
-    result = host.run(fixtures / "resourceprobe.exe", host.place(program, "Probe", program.name))
+    result = host.run(fixtures / "messageprobe.exe", "resources", host.place(program, "Probe", program.name))
     assert result.returncode == 0, result.stderr
     lines = result.stdout.decode("utf-8").replace("\r\n", "\n").split("\n")
     manifest_at = next(i for i, line in enumerate(lines) if line.startswith("Manifest="))

@@ -11,7 +11,7 @@ EVENT_TEXT = re.compile(r'trace:eventlog:ReportEventW L"(.*)"')
 
 
 def test_console_lines_carry_a_timestamp_and_the_message_unchanged(host, fixtures):
-    result = host.run(fixtures / "logprobe.exe", "-", "Failed to uninstall source", "", "@restart",
+    result = host.run(fixtures / "messageprobe.exe", "log", "-", "Failed to uninstall source", "", "@restart",
                       "line ends\r\n", "Worker application restarted.")
     assert result.returncode == 0
     lines = re.findall(rb"(" + TIMESTAMP + rb") (.*?)\r\n", result.stdout)
@@ -26,7 +26,7 @@ def test_console_lines_carry_a_timestamp_and_the_message_unchanged(host, fixture
 
 def test_with_an_event_source_each_message_is_one_information_event(host, fixtures):
     source, mark = host.service_name("KeldraProbe"), host.mark()
-    result = host.run(fixtures / "logprobe.exe", source, "Failed to uninstall source", "",
+    result = host.run(fixtures / "messageprobe.exe", "log", source, "Failed to uninstall source", "",
                       "@restart", env={"WINEDEBUG": "+eventlog"} if host.traced else None)
     assert result.returncode == 0
     assert result.stdout == b""

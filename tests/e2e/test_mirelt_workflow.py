@@ -78,7 +78,7 @@ def test_a_fifth_argument_is_ignored(launcher):
 
 def test_an_option_file_held_open_is_reported_and_the_package_still_goes(host, launcher, fixtures):
     package, options = launcher.stage()
-    holder = host.spawn(fixtures / "fileholder.exe", launcher.win(options), 60000)
+    holder = host.spawn(fixtures / "processprobe.exe", "hold", launcher.win(options), 60000)
     try:
         assert holder.stdout.readline().strip() == b"holding"
         result = launcher.run(launcher.win(package), "exe", "", launcher.win(options))

@@ -63,7 +63,7 @@ def test_a_stop_that_finds_the_supervision_thread_held_up_still_ends_everything(
     child = service.wait_for_records("child", 1)[0]["pid"]
     # The supervision thread stops where it is, as in a launch that never
     # comes back: the stop's wait for it runs out.
-    held = host.run(fixtures / "threadprobe.exe", "suspend", pid, "keldra supervision")
+    held = host.run(fixtures / "processprobe.exe", "suspend", pid, "keldra supervision")
     assert (held.returncode, held.stdout.split()) == (0, [b"suspended"]), (held.returncode, held.stdout, held.stderr)
     watcher = watch_exit(host, fixtures, pid)
     mark = host.mark()
@@ -86,7 +86,8 @@ def test_pipes_held_under_names_made_from_the_agents_pid_keep_no_worker_from_sta
     service = services["squatted"]
     pid = service.wait_for_state(RUNNING)["pid"]
     service.wait_for_records("start", 1)
-    holder = host.spawn(fixtures / "fileholder.exe", "pipes", rf"\\.\pipe\keldra-worker-output-{pid}-", 2001, 600000)
+    holder = host.spawn(fixtures / "processprobe.exe", "holdpipes", rf"\\.\pipe\keldra-worker-output-{pid}-", 2001,
+                        600000)
     try:
         assert holder.stdout.readline().strip() == b"holding"
         for control, state in ((2, PAUSED), (3, RUNNING)):

@@ -223,6 +223,13 @@ def add_service(host, name, command_line, start=False):
     return name
 
 
+def system_text(host, code):
+    """The system's text for an error code, as the agent reports it."""
+    result = host.run(FIXTURES / "messageprobe.exe", "system", code)
+    assert result.returncode == 0, outcome(result)
+    return result.stdout.rstrip(b"\0")
+
+
 def probe(host, fixtures, *args):
     result = host.run(fixtures / "processprobe.exe", *args)
     return result.stdout.decode("latin-1")

@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service
+from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service, system_text
 from conftest import ON_WINDOWS
 from test_agent_command_line import BANNER
 from wine_session import outcome, wine_only
@@ -47,12 +47,6 @@ def service_values(host, name):
 
 def event_source_values(host, name):
     return host.reg_values(EVENT_SOURCES + "\\" + host.service_name(name))
-
-
-def system_text(host, fixtures, code):
-    result = host.run(fixtures / "messageprobe.exe", "system", code)
-    assert result.returncode == 0
-    return result.stdout.rstrip(b"\0")
 
 
 def query_times(trace):
@@ -165,7 +159,7 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
 
     result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
     assert result.returncode == 0
-    exists_text = system_text(host, fixtures, 1073)  # ERROR_SERVICE_EXISTS
+    exists_text = system_text(host, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
     assert console_line(exists_text).match(result.stdout), result.stdout
     values = service_values(host, "existing")

@@ -12,8 +12,8 @@ import signal
 import pytest
 
 from agent_service import (HANDLED, LAUNCHES, PAUSED, REPORTS, RESTARTED, RUNNING, START_PENDING, STOP_PENDING,
-                           STOPPED, TRACE_LINE, AgentService, alive, seconds, serve, wait_until_gone,
-                           watch_exit)
+                           STOPPED, TRACE_LINE, AgentService, alive, seconds, serve, system_text,
+                           wait_until_gone, watch_exit)
 from conftest import ON_WINDOWS
 from wine_session import ADDR_NO_RANDOMIZE, WineSession, outcome, require_wine, wine_only
 
@@ -266,8 +266,7 @@ def test_each_end_but_259_is_followed_by_one_restart_message_and_a_launch_a_seco
 def test_missing_worker_is_reported_and_retried_once_a_second(services, host, fixtures):
     service = services["missing"]
     pid = agent_pid(service)
-    system_text = host.run(fixtures / "messageprobe.exe", "system", 2).stdout.decode("latin-1").removesuffix("\0")
-    not_found = system_text.replace("\r", "\\r").replace("\n", "\\n")
+    not_found = system_text(host, 2).decode("latin-1").replace("\r", "\\r").replace("\n", "\\n")
     assert not_found
     if not wine_only(host, LAUNCHES):
         assert not service.events_shown() or service.events(pid, count=6)[:6] == [not_found, RESTARTED] * 3

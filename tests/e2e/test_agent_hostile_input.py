@@ -33,7 +33,6 @@ def run_agent(host, agent, command, name):
     return host.run(agent, command, host.service_name(name), *account)
 
 
-
 def messages(output):
     """The messages of console output that must consist of whole lines."""
     lines = re.fullmatch(rb"(?:" + TIMESTAMP + rb" [^\r\n]*\r\n)*", output)
@@ -86,9 +85,9 @@ CASES = [
 ]
 
 
-@pytest.mark.parametrize("name, prepared, command, expected, outcome", CASES, ids=[c[0] for c in CASES])
+@pytest.mark.parametrize("name, prepared, command, expected, afterwards", CASES, ids=[c[0] for c in CASES])
 def test_another_programs_service_or_event_source_is_never_changed(host, agent, programs, name, prepared,
-                                                                    command, expected, outcome):
+                                                                    command, expected, afterwards):
     service = prepared.get("service")
     if service == "foreign":
         add_service(host, name, '"%s" prompt' % programs["foreign"], start=prepared.get("running", False))
@@ -104,9 +103,9 @@ def test_another_programs_service_or_event_source_is_never_changed(host, agent, 
     assert result.returncode == 0, outcome(result)
     assert messages(result.stdout) == expected, outcome(result)
     after = state(host, name)
-    if outcome == "unchanged":
+    if afterwards == "unchanged":
         assert after == before
-    elif outcome == "service gone":
+    elif afterwards == "service gone":
         assert after == (None, before[1], False)
     else:
         assert after == (None, None, False)

@@ -47,7 +47,6 @@ def intact(root):
     return (root / "keep.txt").exists() and (root / "sub" / "keep-too.txt").exists()
 
 
-
 @pytest.mark.parametrize("options", [
     "/q\r\n" + FORGED,
     "/q\n" + FORGED,

@@ -1,13 +1,10 @@
-import os
 import re
 
 import pytest
 
 from mirelt_support import Launcher
-from wine_session import DIST, FIXTURES, WINE_ONLY, WineSession
+from wine_session import DIST, FIXTURES, ON_WINDOWS, WINE_ONLY, WineSession
 
-# KELDRA_E2E_HOST=windows runs the suite on this Windows machine itself.
-ON_WINDOWS = os.environ.get("KELDRA_E2E_HOST") == "windows"
 SESSION = pytest.StashKey[object]()
 FIRST_RUN = pytest.StashKey[int]()
 

@@ -5,33 +5,24 @@ import os
 import pathlib
 import shutil
 import subprocess
-import uuid
 
 import pytest
 
 from mirelt_support import closing_line
 from wine_session import REPO
 
-WXS = REPO / "tests" / "fixtures" / "probe_package.wxs"
-
 
 @pytest.fixture(scope="session")
 def build_msi(tmp_path_factory):
-    """Builds a package that installs readme.txt and settings.ini into
-    C:\\Program Files\\<folder>; each folder gets a product of its own."""
-    def build(folder):
-        if os.environ.get("KELDRA_E2E_PACKAGES"):
-            return pathlib.Path(os.environ["KELDRA_E2E_PACKAGES"]) / (folder + ".msi")
-        work = tmp_path_factory.mktemp("msi-" + folder)
-        (work / "readme.txt").write_bytes(b"Installed by mirelt\r\n")
-        (work / "settings.ini").write_bytes(b"[probe]\r\nfolder=" + folder.encode() + b"\r\n")
-        guid = lambda: str(uuid.uuid4()).upper()
-        defines = dict(ProductCode=guid(), UpgradeCode=guid(), ComponentGuid=guid(), Folder=folder)
-        arguments = [item for name, value in defines.items() for item in ("-D", name + "=" + value)]
-        subprocess.run(["wixl", "-a", "x64", *arguments, "-o", "probe.msi", str(WXS)], cwd=work, check=True,
-                       capture_output=True, timeout=120)
-        return work / "probe.msi"
-    return build
+    """The package for a folder, which installs readme.txt and settings.ini
+    into C:\\Program Files\\<folder> as a product of its own: made by
+    scripts/e2e-packages, the same way for both hosts."""
+    packages = os.environ.get("KELDRA_E2E_PACKAGES")
+    if not packages:
+        packages = tmp_path_factory.mktemp("packages")
+        subprocess.run(["bash", str(REPO / "scripts" / "e2e-packages"), str(packages)], check=True,
+                       capture_output=True, timeout=300)
+    return lambda folder: pathlib.Path(packages) / (folder + ".msi")
 
 
 def installed(host, folder):

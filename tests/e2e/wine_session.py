@@ -85,6 +85,8 @@ SERVER = os.environ.get("WINESERVER") or str(BUILD_ROOT / "wine-server" / "wines
 ADDR_NO_RANDOMIZE = 0x0040000
 
 
+# KELDRA_E2E_HOST=windows runs the suite on this Windows machine itself.
+ON_WINDOWS = os.environ.get("KELDRA_E2E_HOST") == "windows"
 PORTABLE = os.environ.get("KELDRA_E2E_PORTABLE") == "1"
 
 # (why nothing else shows it, whether the check ran) -> how many checks.
@@ -187,7 +189,7 @@ def outcome(result):
     """Exit code, stdout and stderr of a finished Windows program, for an
     assertion's message."""
     lines = [f"exit code {result.returncode}"]
-    if result.returncode == 1 and os.environ.get("KELDRA_E2E_HOST") != "windows":
+    if result.returncode == 1 and not ON_WINDOWS:
         lines[0] += f" ({WINE_STATUS_1})"
     lines.append(f"stdout: {result.stdout[:2000]!r}")
     lines.append("stderr:\n" + excerpt(result.stderr))

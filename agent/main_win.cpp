@@ -12,6 +12,7 @@
 #include "service_installation.h"
 #include "service_registration.h"
 #include "service_removal.h"
+#include "system_error_text_win.h"
 #include "text_conversion.h"
 #include "version_output.h"
 
@@ -70,35 +71,56 @@ void searchDllsInSystemDirectoryOnly() {
     if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+// The exit codes of INSTALL and REMOVE are the system's error code of the
+// step that failed (as sc.exe gives them), so that whatever ran the command
+// can tell success from failure, and "already installed" or "not installed"
+// from the rest, without reading the messages.
 int runInstall() {
     // Read even for an account that takes none, so that it is wiped all the same.
     std::wstring password = readEnvironmentVariable("KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD");
-    if (password.empty() && serviceAccount(AgentSettings.accountUser).needsPassword) {
+    DWORD result = 1;
+    if (isOtherServicesVirtualAccount(AgentSettings.accountUser, AgentSettings.serviceName)) {
+        logMessage(otherServicesVirtualAccountMessage(AgentSettings.accountUser, AgentSettings.serviceName));
+    } else if (password.empty() && serviceAccount(AgentSettings.accountUser).needsPassword) {
         logMessage(missingPasswordMessage);
-        return 1;
+    } else {
+        const std::wstring startArguments = serviceStartArguments(AgentSettings.serviceName);
+        result = installService(AgentSettings.serviceName, startArguments, AgentSettings.displayName,
+                                AgentSettings.accountUser, password);
     }
-    const std::wstring startArguments = serviceStartArguments(AgentSettings.serviceName);
-    installService(AgentSettings.serviceName, startArguments, AgentSettings.displayName,
-                   AgentSettings.accountUser, password);
     if (!password.empty()) SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
-    return 0;
+    return static_cast<int>(result);
+}
+
+// Typed at a console, RUN has no Service Control Manager to answer: that is
+// said on the console (an event would reach only the event log) with how to
+// start the service. Any other failure of the dispatcher is the system's
+// text, in the event log when the source is registered.
+int reportDispatcherFailure(DWORD error) {
+    if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+        if (eventSourceHandle != nullptr) DeregisterEventSource(eventSourceHandle);
+        eventSourceHandle = nullptr;
+        logMessage(runFromConsoleMessage(AgentSettings.serviceName));
+    } else {
+        logMessage(systemErrorText(error));
+    }
+    return static_cast<int>(error);
 }
 
 // The process becomes the service: the dispatcher keeps the main thread
 // until the service has stopped, or fails at once when the process was not
-// started by the Service Control Manager (nothing is said then).
+// started by the Service Control Manager.
 int runService() {
     AgentSettings.workerArguments = workerArgumentsFor(GetCurrentProcessId());
     static wchar_t serviceTableName[] = L"Keldra Agent";
     const SERVICE_TABLE_ENTRYW serviceTable[] = {{serviceTableName, serviceMain}, {nullptr, nullptr}};
     eventSourceHandle = RegisterEventSourceW(/* local computer */ nullptr, AgentSettings.serviceName.c_str());
     if (eventSourceHandle == nullptr) logMessage(L"failed to register event handle");
-    // A failed start (RUN from a console) has no one to report to. After a
-    // stop the supervision may still be running while the process ends; what
-    // it reads is never destroyed (see AgentSettings and the records of the
-    // service run).
-    StartServiceCtrlDispatcherW(serviceTable);
-    return 0;
+    // After a stop the supervision may still be running while the process
+    // ends; what it reads is never destroyed (see AgentSettings and the
+    // records of the service run).
+    if (StartServiceCtrlDispatcherW(serviceTable)) return 0;
+    return reportDispatcherFailure(GetLastError());
 }
 
 }  // namespace
@@ -113,10 +135,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     if (AgentSettings.command == L"INSTALL") return runInstall();
-    if (AgentSettings.command == L"REMOVE") {
-        removeService(AgentSettings.serviceName);
-        return 0;
-    }
+    if (AgentSettings.command == L"REMOVE") return static_cast<int>(removeService(AgentSettings.serviceName));
     if (AgentSettings.command == L"RUN") return runService();
     return 0;
 }

@@ -1,15 +1,19 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 // Registers the running executable (AgentSettings.modulePath) as an
-// automatically started service of its own process, then its event source
-// in the Application log, attempted whatever became of the service. Nothing
-// is changed when the service or the event source of that name belongs to
-// another program, or when the executable's path cannot be registered
-// unchanged. The password goes to the system only for an account that takes
-// one (serviceAccount). Failures are reported through logMessage; so are
-// places from which the service could be taken over or could not start.
-// True when the service was created.
-bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
-                    const std::wstring& displayName, const std::wstring& account,
-                    const std::wstring& password);
+// automatically started service of its own process, with its recovery
+// actions and description, then its event source in the Application log,
+// attempted whatever became of the service. Nothing is changed when the
+// service or the event source of that name belongs to another program, or
+// when the executable's path cannot be registered unchanged. The password
+// goes to the system only for an account that takes one (serviceAccount).
+// Failures are reported through logMessage; so are places from which the
+// service could be taken over or could not start, which are warnings only.
+// ERROR_SUCCESS when the service was created and its event source written;
+// otherwise the system's error code of the first step that failed, or one
+// of the codes of service_registration.h.
+DWORD installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                     const std::wstring& displayName, const std::wstring& account, const std::wstring& password);

@@ -24,12 +24,34 @@ bool nameIsFree(SC_HANDLE manager, const std::wstring& serviceName) {
     return !serviceForeign && !sourceForeign;
 }
 
-bool createService(SC_HANDLE manager, const std::wstring& serviceName, const std::wstring& commandLine,
-                   const std::wstring& displayName, const std::wstring& account,
-                   const std::wstring& password) {
-    // Without administrator rights the manager cannot be opened; the event
-    // source step that follows reports the lack of rights.
-    if (manager == nullptr) return false;
+// Windows restarts the agent's process when it dies (killed, or a crash)
+// after one minute, twice, then every ten minutes; the count of failures
+// starts over after a day without one. A setting that the system refuses
+// is a warning: the service is installed all the same.
+void setRecovery(SC_HANDLE service) {
+    SC_ACTION actions[recoveryActionCount] = {};
+    for (unsigned failure = 0; failure < recoveryActionCount; ++failure) {
+        actions[failure] = {SC_ACTION_RESTART, recoveryRestartDelayMs(failure + 1)};
+    }
+    SERVICE_FAILURE_ACTIONSW failureActions = {};
+    failureActions.dwResetPeriod = recoveryResetSeconds;
+    failureActions.cActions = recoveryActionCount;
+    failureActions.lpsaActions = actions;
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions)) {
+        const DWORD error = GetLastError();
+        logMessage(recoveryNotSetMessage + systemErrorText(error));
+    }
+    std::wstring text = serviceDescription;
+    SERVICE_DESCRIPTIONW description = {&text[0]};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description)) {
+        const DWORD error = GetLastError();
+        logMessage(descriptionNotSetMessage + systemErrorText(error));
+    }
+}
+
+// ERROR_SUCCESS, or the error of CreateServiceW, which is reported.
+DWORD createService(SC_HANDLE manager, const std::wstring& serviceName, const std::wstring& commandLine,
+                    const std::wstring& displayName, const std::wstring& account, const std::wstring& password) {
     const ServiceAccount registered = serviceAccount(account);
     const UniqueServiceHandle service(CreateServiceW(
         manager, serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
@@ -39,55 +61,62 @@ bool createService(SC_HANDLE manager, const std::wstring& serviceName, const std
     if (!service) {
         const DWORD error = GetLastError();
         logMessage(systemErrorText(error));
-        return false;
+        return error;
     }
+    setRecovery(service.get());
     if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) {
         logMessage(unstartablePathMessage);
     } else if (!isStartablePath(utf8ToWide(workerPath(AgentSettings.modulePath)))) {
         logMessage(unstartableWorkerPathMessage);
     }
     reportExecutableExposure(AgentSettings.modulePath);
-    return true;
+    return ERROR_SUCCESS;
 }
 
-void registerEventSource(const std::wstring& serviceName) {
+// ERROR_SUCCESS, or the error of the registry step that failed, which is
+// reported.
+DWORD registerEventSource(const std::wstring& serviceName) {
     HKEY opened = nullptr;
-    const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str(),
-                                        0, /* class */ nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_SET_VALUE, /* security */ nullptr, &opened,
-                                        /* disposition */ nullptr);
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str(), 0,
+                                  /* class */ nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                  /* security */ nullptr, &opened, /* disposition */ nullptr);
     if (status != ERROR_SUCCESS) {
         logMessage(eventSourceKeyOpenFailedMessage);
-        return;
+        return static_cast<DWORD>(status);
     }
     const UniqueRegistryKey key(opened);
 
     const std::wstring messageFile = eventMessageFilePath(AgentSettings.modulePath);
     const DWORD messageFileBytes = static_cast<DWORD>((messageFile.size() + 1) * sizeof(wchar_t));
-    bool written = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(messageFile.c_str()),
-                                  messageFileBytes) == ERROR_SUCCESS;
-    if (written) {
+    status = RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(messageFile.c_str()), messageFileBytes);
+    if (status == ERROR_SUCCESS) {
         const DWORD types = eventTypesSupported;
-        written = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&types), sizeof types) == ERROR_SUCCESS;
+        status = RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                                sizeof types);
     }
-    if (!written) logMessage(eventMessageFileFailedMessage);
+    if (status != ERROR_SUCCESS) logMessage(eventMessageFileFailedMessage);
+    return static_cast<DWORD>(status);
 }
 
 }  // namespace
 
-bool installService(const std::wstring& serviceName, const std::wstring& startArguments,
-                    const std::wstring& displayName, const std::wstring& account,
-                    const std::wstring& password) {
+DWORD installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                     const std::wstring& displayName, const std::wstring& account, const std::wstring& password) {
     const std::wstring commandLine = serviceCommandLine(utf8ToWide(AgentSettings.modulePath), startArguments);
     if (!survivesExpansion(commandLine)) {
         logMessage(expandablePathMessage);
-        return false;
+        return expandablePathExitCode;
     }
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!nameIsFree(manager.get(), serviceName)) return false;
-    const bool created = createService(manager.get(), serviceName, commandLine, displayName, account, password);
-    registerEventSource(serviceName);
-    return created;
+    DWORD failure = ERROR_SUCCESS;
+    if (!manager) {
+        // Without administrator rights; said first, as the one thing to mend.
+        failure = GetLastError();
+        logMessage(systemErrorText(failure));
+    }
+    if (!nameIsFree(manager.get(), serviceName)) return failure != ERROR_SUCCESS ? failure : foreignNameExitCode;
+    if (manager) failure = createService(manager.get(), serviceName, commandLine, displayName, account, password);
+    const DWORD sourceFailure = registerEventSource(serviceName);
+    return failure != ERROR_SUCCESS ? failure : sourceFailure;
 }

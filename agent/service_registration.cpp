@@ -60,10 +60,15 @@ bool firstArgumentIsRun(const std::wstring& arguments) {
     return arguments.substr(start, end == std::wstring::npos ? end : end - start) == L"RUN";
 }
 
+// An argument as typed at a command prompt.
+std::wstring commandArgument(const std::wstring& argument) {
+    return needsQuotes(argument) ? quotedArgument(argument) : argument;
+}
+
 }  // namespace
 
 std::wstring serviceStartArguments(const std::wstring& serviceName) {
-    return L"RUN " + (needsQuotes(serviceName) ? quotedArgument(serviceName) : serviceName);
+    return L"RUN " + commandArgument(serviceName);
 }
 
 std::wstring serviceCommandLine(const std::wstring& modulePath, const std::wstring& startArguments) {
@@ -108,10 +113,12 @@ ServiceAccount serviceAccount(const std::wstring& account) {
     if (lower == L"localsystem" || lower == L".\\localsystem" || lower == L"nt authority\\system") {
         return {L"LocalSystem", false};
     }
-    if (lower == L"localservice" || lower == L"nt authority\\localservice") {
+    // whoami and icacls write the last two with a blank.
+    if (lower == L"localservice" || lower == L"nt authority\\localservice" || lower == L"nt authority\\local service") {
         return {L"NT AUTHORITY\\LocalService", false};
     }
-    if (lower == L"networkservice" || lower == L"nt authority\\networkservice") {
+    if (lower == L"networkservice" || lower == L"nt authority\\networkservice" ||
+        lower == L"nt authority\\network service") {
         return {L"NT AUTHORITY\\NetworkService", false};
     }
     const std::wstring::size_type backslash = account.find(L'\\');
@@ -128,6 +135,37 @@ ServiceAccount serviceAccount(const std::wstring& account) {
     const bool managedAccount = !domain.empty() && domain != L"." && name.size() > 1 && name.back() == L'$' &&
                                 plainName;
     return {account, !virtualAccount && !managedAccount};
+}
+
+std::wstring stopTimedOutMessage(const std::wstring& serviceName) {
+    return L"the service has not stopped within five seconds, so it was not removed; stop it with sc.exe stop " +
+           commandArgument(serviceName) + L" and run REMOVE again";
+}
+
+std::wstring runFromConsoleMessage(const std::wstring& serviceName) {
+    return L"RUN is for the Service Control Manager, which starts the installed service with it; start the "
+           L"service with sc.exe start " + commandArgument(serviceName) + L" or in the Services console";
+}
+
+bool isOtherServicesVirtualAccount(const std::wstring& account, const std::wstring& serviceName) {
+    const std::wstring domain = L"nt service\\";
+    const std::wstring lower = lowerAscii(account);
+    if (lower.compare(0, domain.size(), domain) != 0) return false;
+    const std::wstring name = lower.substr(domain.size());
+    // Anything else is no virtual account at all (serviceAccount).
+    if (name.empty() || name.find(L'\\') != std::wstring::npos) return false;
+    // Service names are told apart regardless of letter case; beyond ASCII
+    // a different case is refused here rather than guessed at.
+    return name != lowerAscii(serviceName);
+}
+
+std::wstring otherServicesVirtualAccountMessage(const std::wstring& account, const std::wstring& serviceName) {
+    return L"ERROR: " + account + L" is the virtual account of another service; the one of this service is "
+           L"NT SERVICE\\" + serviceName + L". Nothing was installed.";
+}
+
+unsigned long recoveryRestartDelayMs(unsigned failure) {
+    return failure < recoveryActionCount ? 60 * 1000 : 10 * 60 * 1000;
 }
 
 std::wstring eventSourceKeyPath(const std::wstring& serviceName) {

@@ -25,6 +25,33 @@ constexpr const wchar_t* unstartableWorkerPathMessage =
     L"the path of keldraworker.exe is longer than Windows can start a program from (259 characters); "
     L"the service will start but never run its worker";
 
+constexpr const wchar_t* recoveryNotSetMessage =
+    L"the service is installed, but Windows refused its recovery actions (it will not restart the "
+    L"service after a failure): ";
+constexpr const wchar_t* descriptionNotSetMessage =
+    L"the service is installed, but Windows refused its description: ";
+constexpr const wchar_t* serviceDescription =
+    L"Keeps the Keldra agent's worker (keldraworker.exe) running and starts it again when it ends.";
+
+// The exit codes of INSTALL and REMOVE are the system's error code of the
+// step that failed; these are the ones for failures of the agent's own.
+// A service or event source of the name belongs to another program
+// (ERROR_DUPLICATE_SERVICE_NAME: the name is taken, and not by the agent).
+constexpr unsigned long foreignNameExitCode = 1078;
+// The executable's path holds "%" more than once (ERROR_BAD_PATHNAME).
+constexpr unsigned long expandablePathExitCode = 161;
+// REMOVE's stop did not finish within its wait (ERROR_SERVICE_REQUEST_TIMEOUT).
+constexpr unsigned long stopTimedOutExitCode = 1053;
+
+// Windows restarts the service when its process dies (killed, or a crash)
+// without having reported a stop: after one minute on the first and second
+// failure, after ten minutes on every later one (the last action repeats);
+// the count starts over after a day without a failure.
+constexpr unsigned recoveryActionCount = 3;
+constexpr unsigned long recoveryResetSeconds = 24 * 60 * 60;
+// The wait before the restart that follows the given failure (1 for the first).
+unsigned long recoveryRestartDelayMs(unsigned failure);
+
 // Every event type a service can report: error (1), warning (2), information (4).
 constexpr unsigned long eventTypesSupported = 7;
 
@@ -76,6 +103,16 @@ struct ServiceAccount {
 // registered as given. Any other account without a backslash is a local
 // one: ".\" goes in front. Letter case does not matter to Windows here.
 ServiceAccount serviceAccount(const std::wstring& account);
+
+// What REMOVE says when the service has not stopped within its wait, and
+// what RUN typed at a console says: each names the command to run next.
+std::wstring stopTimedOutMessage(const std::wstring& serviceName);
+std::wstring runFromConsoleMessage(const std::wstring& serviceName);
+
+// Windows has "NT SERVICE\<name>" only for the service of that name: any
+// other name is refused here, before anything is registered.
+bool isOtherServicesVirtualAccount(const std::wstring& account, const std::wstring& serviceName);
+std::wstring otherServicesVirtualAccountMessage(const std::wstring& account, const std::wstring& serviceName);
 
 // Below HKEY_LOCAL_MACHINE.
 std::wstring eventSourceKeyPath(const std::wstring& serviceName);

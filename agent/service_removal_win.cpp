@@ -10,22 +10,27 @@
 
 namespace {
 
+// ERROR_SUCCESS, or the error of the step that failed, which is reported.
+DWORD reportedFailure(DWORD error) {
+    logMessage(systemErrorText(error));
+    return error;
+}
+
 // A service that another program still holds open (the Services console,
 // Event Viewer) is only marked for deletion, and the name stays taken until
 // that program lets go: a new INSTALL fails meanwhile, and the reason is
 // said here, not left to a bare system text.
-bool deleteService(SC_HANDLE service) {
-    if (DeleteService(service)) return true;
+DWORD deleteService(SC_HANDLE service) {
+    if (DeleteService(service)) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
-    logMessage(error == ERROR_SERVICE_MARKED_FOR_DELETE ? std::wstring(markedForDeletionMessage)
-                                                        : systemErrorText(error));
-    return false;
+    if (error != ERROR_SERVICE_MARKED_FOR_DELETE) return reportedFailure(error);
+    logMessage(markedForDeletionMessage);
+    return error;
 }
 
-bool stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
-    if (manager == nullptr) return false;
+DWORD stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
     const UniqueServiceHandle service(OpenServiceW(manager, serviceName.c_str(), SERVICE_ALL_ACCESS));
-    if (!service) return false;
+    if (!service) return reportedFailure(GetLastError());
 
     SERVICE_STATUS status = {};
     // A service that is not running refuses the control; the first query
@@ -43,24 +48,34 @@ bool stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
             break;
         }
     }
-    return false;
+    logMessage(stopTimedOutMessage(serviceName));
+    return stopTimedOutExitCode;
+}
+
+// ERROR_SUCCESS, or why the event source is still there.
+DWORD deleteEventSource(const std::wstring& serviceName) {
+    if (eventSourceOwnership(serviceName) == Ownership::foreign) {
+        logMessage(foreignEventSourceMessage);
+        return foreignNameExitCode;
+    }
+    const LONG status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str());
+    if (status == ERROR_SUCCESS) return ERROR_SUCCESS;
+    logMessage(eventSourceRemovalFailedMessage);
+    return static_cast<DWORD>(status);
 }
 
 }  // namespace
 
-bool removeService(const std::wstring& serviceName) {
+DWORD removeService(const std::wstring& serviceName) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    DWORD failure = manager ? ERROR_SUCCESS : reportedFailure(GetLastError());
     // Another program's service is not stopped, and neither it nor the event
     // source of its name is deleted.
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (manager && serviceOwnership(manager.get(), serviceName) == Ownership::foreign) {
         logMessage(foreignServiceMessage);
-        return false;
+        return foreignNameExitCode;
     }
-    const bool deleted = stopAndDeleteService(manager.get(), serviceName);
-    if (eventSourceOwnership(serviceName) == Ownership::foreign) {
-        logMessage(foreignEventSourceMessage);
-    } else if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, eventSourceKeyPath(serviceName).c_str()) != ERROR_SUCCESS) {
-        logMessage(eventSourceRemovalFailedMessage);
-    }
-    return deleted;
+    if (manager) failure = stopAndDeleteService(manager.get(), serviceName);
+    const DWORD sourceFailure = deleteEventSource(serviceName);
+    return failure != ERROR_SUCCESS ? failure : sourceFailure;
 }

@@ -6,8 +6,8 @@ import re
 
 import pytest
 
-from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service
-from wine_session import outcome, require_wine
+from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service, system_text
+from wine_session import exit_status, outcome, require_wine
 
 
 FOREIGN_SERVICE = b"the service of this name belongs to another program; it was left as it is"
@@ -34,8 +34,9 @@ def run_agent(host, agent, command, name):
 
 
 def messages(output):
-    """The messages of console output that must consist of whole lines."""
-    lines = re.fullmatch(rb"(?:" + TIMESTAMP + rb" [^\r\n]*\r\n)*", output)
+    """The messages of console output that must consist of whole lines (and
+    the empty line that follows a system text)."""
+    lines = re.fullmatch(rb"(?:(?:" + TIMESTAMP + rb" [^\r\n]*)?\r\n)*", output)
     assert lines, output
     return re.findall(TIMESTAMP + rb" ([^\r\n]*)\r\n", output)
 
@@ -67,27 +68,29 @@ def programs(host, fixtures):
             "older": host.place(fixtures / "stubservice.exe", "Keldra Old", "keldraagent.exe")}
 
 
-# name, prepared state, command, messages, what must hold afterwards
+# name, prepared state, command, messages (a number: the system's text for
+# that error), what must hold afterwards, exit code (1078: the name is
+# another program's; 1060: no such service)
 CASES = [
     ("ForeignRunning", dict(service="foreign", running=True, source="C:\\Other Vendor\\spoolmsg.dll"),
-     "REMOVE", [FOREIGN_SERVICE], "unchanged"),
+     "REMOVE", [FOREIGN_SERVICE], "unchanged", 1078),
     ("ForeignOverwrite", dict(service="foreign", source="C:\\Other Vendor\\spoolmsg.dll"),
-     "INSTALL", [FOREIGN_SERVICE, FOREIGN_SOURCE], "unchanged"),
-    ("ForeignNoSource", dict(service="foreign"), "INSTALL", [FOREIGN_SERVICE], "unchanged"),
+     "INSTALL", [FOREIGN_SERVICE, FOREIGN_SOURCE], "unchanged", 1078),
+    ("ForeignNoSource", dict(service="foreign"), "INSTALL", [FOREIGN_SERVICE], "unchanged", 1078),
     ("ForeignSourceOnly", dict(source="%SystemRoot%\\System32\\msimsg.dll", kind="REG_EXPAND_SZ"),
-     "INSTALL", [FOREIGN_SOURCE], "unchanged"),
+     "INSTALL", [FOREIGN_SOURCE], "unchanged", 1078),
     ("ForeignSourceOnlyRm", dict(source="C:\\Other Vendor\\a.dll;C:\\Keldra\\vossevent.dll"),
-     "REMOVE", [FOREIGN_SOURCE], "unchanged"),
+     "REMOVE", [1060, FOREIGN_SOURCE], "unchanged", 1060),
     ("OursOverForeignSrc", dict(service="ours", source="C:\\Other Vendor\\spoolmsg.dll"),
-     "REMOVE", [FOREIGN_SOURCE], "service gone"),
+     "REMOVE", [FOREIGN_SOURCE], "service gone", 1078),
     ("OlderUnquoted", dict(service="older", source="C:\\Keldra Old\\vossevent.dll"),
-     "REMOVE", [], "all gone"),
+     "REMOVE", [], "all gone", 0),
 ]
 
 
-@pytest.mark.parametrize("name, prepared, command, expected, afterwards", CASES, ids=[c[0] for c in CASES])
+@pytest.mark.parametrize("name, prepared, command, expected, afterwards, code", CASES, ids=[c[0] for c in CASES])
 def test_another_programs_service_or_event_source_is_never_changed(host, agent, programs, name, prepared,
-                                                                    command, expected, afterwards):
+                                                                    command, expected, afterwards, code):
     service = prepared.get("service")
     if service == "foreign":
         add_service(host, name, '"%s" prompt' % programs["foreign"], start=prepared.get("running", False))
@@ -100,7 +103,8 @@ def test_another_programs_service_or_event_source_is_never_changed(host, agent, 
     before = state(host, name)
 
     result = run_agent(host, agent, command, name)
-    assert result.returncode == 0, outcome(result)
+    assert result.returncode == exit_status(code), outcome(result)
+    expected = [system_text(host, m).rstrip(b"\r\n") if isinstance(m, int) else m for m in expected]
     assert messages(result.stdout) == expected, outcome(result)
     after = state(host, name)
     if afterwards == "unchanged":
@@ -115,7 +119,7 @@ def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_ca
                                                                                              fixtures):
     refused = host.place(dist / "keldraagent.exe", "a%SystemRoot%b", "keldraagent.exe")
     result = run_agent(host, refused, "INSTALL", "PercentTwice")
-    assert result.returncode == 0, outcome(result)
+    assert result.returncode == exit_status(161), outcome(result)  # ERROR_BAD_PATHNAME
     assert messages(result.stdout) == [EXPANDABLE_PATH], outcome(result)
     assert state(host, "PercentTwice") == (None, None, False)
 

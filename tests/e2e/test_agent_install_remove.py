@@ -10,7 +10,7 @@ import pytest
 from agent_service import EVENT_SOURCES, SERVICES, TIMESTAMP, add_service, system_text
 from conftest import ON_WINDOWS
 from test_agent_command_line import BANNER
-from wine_session import outcome, wine_only
+from wine_session import exit_status, outcome, wine_only
 
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
 PASSWORD = "S3cret pass!"
@@ -22,11 +22,11 @@ NO_SUCH_ACCOUNT = pytest.mark.xfail(ON_WINDOWS, strict=True, reason="Windows ref
                                     "the test machine does not have (1057); Wine registers any name")
 
 
-def console_line(message):
-    """A logged message as a pipe receives it; line ends become CR LF, and a
-    CR LF of the message stays one."""
-    written = message.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
-    return re.compile(rb"\A" + TIMESTAMP + rb" " + re.escape(written) + rb"\r\n\Z")
+def console_line(*messages):
+    """Logged messages as a pipe receives them; line ends become CR LF, and a
+    CR LF of a message stays one."""
+    written = [re.escape(m.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")) for m in messages]
+    return re.compile(rb"\A" + b"".join(TIMESTAMP + rb" " + m + rb"\r\n" for m in written) + rb"\Z")
 
 
 # Every service this module registered; all are deleted at its end.
@@ -77,6 +77,8 @@ def stub(service_manager, fixtures):
 
 # --- INSTALL -----------------------------------------------------------------
 
+DESCRIPTION = "Keeps the Keldra agent's worker (keldraworker.exe) running and starts it again when it ends."
+
 @pytest.mark.xfail(ON_WINDOWS, strict=True, reason="Wine's defaults: Windows writes no PreshutdownTimeout "
                    "and stores the image path as REG_EXPAND_SZ")
 def test_install_registers_an_automatic_own_process_service_and_its_event_source(host, agent):
@@ -85,6 +87,7 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
     assert service_values(host, "plain") == {
         "ImagePath": ("REG_SZ", f'"{agent}" RUN {host.service_name("plain")}'),
         "DisplayName": ("REG_SZ", "Keldra - plain"),
+        "Description": ("REG_SZ", DESCRIPTION),
         "ObjectName": ("REG_SZ", ".\\Administrator"),
         "Start": ("REG_DWORD", "0x2"),
         "Type": ("REG_DWORD", "0x10"),
@@ -97,6 +100,18 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
     }
     # The password reaches the system only through CreateServiceW.
     assert PASSWORD.encode() not in result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("part", [0, pytest.param(1, marks=pytest.mark.xfail(
+    not ON_WINDOWS, strict=True, reason="Wine keeps no failure actions (QueryServiceConfig2W: 124)"))],
+    ids=["description", "recovery"])
+def test_install_describes_the_service_and_has_windows_restart_it_after_a_failure(host, agent, fixtures, part):
+    name = "recovery%d" % part
+    assert run_agent(host, agent, "INSTALL", name).returncode == 0
+    result = host.run(fixtures / "scmclient.exe", "recovery", host.service_name(name))
+    # Restart (1) after a minute twice, then every ten minutes; counted anew after a day.
+    expected = ["description=" + DESCRIPTION, "reset=86400 1/60000 1/60000 1/600000"]
+    assert result.stdout.decode().splitlines()[:part + 1] == expected[:part + 1], outcome(result)
 
 
 @pytest.mark.parametrize("name, options, display, account", [
@@ -158,7 +173,7 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     assert host.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
 
     result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
-    assert result.returncode == 0
+    assert result.returncode == exit_status(1073), outcome(result)
     exists_text = system_text(host, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
     assert console_line(exists_text).match(result.stdout), result.stdout
@@ -177,17 +192,22 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     ("nopass5", None, "LocalSystem", "LocalSystem"), ("nopass6", "", "LocalService", "NT AUTHORITY\\LocalService"),
     pytest.param("nopass7", None, "NT SERVICE\\nopass7", "NT SERVICE\\nopass7", marks=NO_SUCH_ACCOUNT),
     pytest.param("nopass8", None, "CORP\\gmsa-keldra$", "CORP\\gmsa-keldra$", marks=NO_SUCH_ACCOUNT),
+    ("nopass9", None, "NT AUTHORITY\\Network Service", "NT AUTHORITY\\NetworkService"),
+    # Windows has that virtual account only for the service of that name.
+    ("nopass10", None, "NT SERVICE\\KeldraElsewhere", "refused"),
 ])
 def test_install_without_password_changes_nothing_and_exits_1_unless_the_account_takes_none(
         host, agent, name, password, account, registered):
     result = run_agent(host, agent, "INSTALL", name, "-u", account, password=password)
-    if registered:
+    if registered != "refused" and registered:
         assert (result.returncode, result.stdout, service_values(host, name)["ObjectName"]) == (
             0, b"", ("REG_SZ", registered))
         return
     assert result.returncode == 1
-    assert console_line(b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment variable is not set."
-                        ).match(result.stdout), result.stdout
+    refusal = (b"ERROR: %s is the virtual account of another service; the one of this service is NT SERVICE\\%s. "
+               b"Nothing was installed." % (account.encode(), host.service_name(name).encode()))
+    assert console_line(refusal if registered else b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment "
+                        b"variable is not set.").match(result.stdout), result.stdout
     assert service_values(host, name) is None
     assert event_source_values(host, name) is None
 
@@ -222,9 +242,11 @@ REMOVALS = [
     ("running", "prompt", (1, 5), True, 0),
     ("slowstop", "slow", (2, 5), True, 2.0),  # stops 2.5 s after the control
     # Stays STOP_PENDING for 30 s: five pauses of a second, the fifth
-    # query's too; then no deletion.
+    # query's too; then no deletion, which is said, and exit code 1053.
     ("stuck", "stuck", (5, 5), False, 5.0),
 ]
+STOP_TIMED_OUT = (b"the service has not stopped within five seconds, so it was not removed; stop it with sc.exe "
+                  b"stop %s and run REMOVE again")
 
 
 @pytest.mark.parametrize("name, stop, queries, deleted, least", REMOVALS, ids=[r[0] for r in REMOVALS])
@@ -235,7 +257,11 @@ def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_f
     else:
         create_stub_service(host, stub, name, stop)
     result, trace, seconds = remove_traced(host, agent, name)
-    assert (result.returncode, result.stdout) == (0, b"")
+    if deleted:
+        assert (result.returncode, result.stdout) == (0, b""), outcome(result)
+    else:
+        assert result.returncode == exit_status(1053), outcome(result)
+        assert console_line(STOP_TIMED_OUT % host.service_name(name).encode()).match(result.stdout), result.stdout
     assert seconds >= least
     if wine_only(host, QUERIES):
         times = query_times(trace)
@@ -259,22 +285,23 @@ def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gon
     assert holder.stdout.readline().strip() == b"waiting", holder.communicate()
     assert host.run("sc", "delete", host.service_name("heldopen")).returncode == 0  # marked, since it is held
     result = run_agent(host, agent, "REMOVE", "heldopen")
-    assert result.returncode == 0 and service_values(host, "heldopen") is not None
+    assert result.returncode == exit_status(1072) and service_values(host, "heldopen") is not None, outcome(result)
     assert b" the service is already marked for deletion; it will be gone once every program" in result.stdout
     holder.communicate(timeout=60)
     assert wait_until_gone(host, "heldopen")
 
 
-def test_remove_of_a_name_never_installed_reports_only_the_missing_source(host, agent):
+def test_remove_of_a_name_never_installed_says_so_and_ends_with_1060(host, agent):
     result = run_agent(host, agent, "REMOVE", "neverinstalled")
-    assert result.returncode == 0
-    assert console_line(b"Failed to uninstall source").match(result.stdout), result.stdout
+    assert result.returncode == exit_status(1060), outcome(result)  # ERROR_SERVICE_DOES_NOT_EXIST
+    assert console_line(system_text(host, 1060), b"Failed to uninstall source").match(result.stdout), result.stdout
 
 
 def test_remove_deletes_an_event_source_that_has_no_service(host, agent):
     assert host.run("reg", "add", EVENT_SOURCES + "\\" + host.service_name("orphan"), "/f").returncode == 0
     result = run_agent(host, agent, "REMOVE", "orphan")
-    assert (result.returncode, result.stdout) == (0, b"")
+    assert result.returncode == exit_status(1060), outcome(result)
+    assert console_line(system_text(host, 1060)).match(result.stdout), result.stdout
     assert event_source_values(host, "orphan") is None
 
 
@@ -291,9 +318,10 @@ def test_system_error_text_is_the_systems_own_or_a_defined_fallback(host, fixtur
     ]
 
 
-@pytest.mark.parametrize("insertion", ["Worker application restarted.",
-                                       "Kel\u00e9dra %1 \u4e2d 100%", "two\r\nlines"])
-def test_the_message_library_renders_event_0_as_its_insertion_string(host, dist, fixtures, insertion):
+@pytest.mark.parametrize("event, insertion", [(0, "Worker application restarted."),
+                                              (0, "Kel\u00e9dra %1 \u4e2d 100%"), (0, "two\r\nlines"),
+                                              (1, "Worker application restarted 60 times in the last hour; x")])
+def test_the_message_library_renders_each_event_as_its_insertion_string(host, dist, fixtures, event, insertion):
     library = host.place(dist / "vossevent.dll", "Keldra", "bin", "vossevent.dll")
-    result = host.run(fixtures / "messageprobe.exe", "library", library, insertion)
+    result = host.run(fixtures / "messageprobe.exe", "library", library, insertion, event)
     assert (result.returncode, result.stdout) == (0, insertion.encode("utf-8"))

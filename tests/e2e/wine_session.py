@@ -93,6 +93,12 @@ PORTABLE = os.environ.get("KELDRA_E2E_PORTABLE") == "1"
 WINE_ONLY = collections.Counter()
 
 
+def exit_status(code):
+    """A Windows exit code as the host's run() gives it: whole on Windows,
+    its low byte under Wine (a Linux exit status), 1 where that byte is 0."""
+    return code if ON_WINDOWS or code == 0 else (code & 0xFF or 1)
+
+
 def wine_only(host, why):
     """Whether a check that only one of Wine's debug channels can make runs
     on this host: under Wine with its traces on. Counted either way."""

@@ -41,6 +41,9 @@ TEST(ServiceRegistration, AccountsAreRegisteredAsWindowsNamesThemWithAPasswordOn
         {L".\\localsystem", L"LocalSystem", false}, {L"NT AUTHORITY\\SYSTEM", L"LocalSystem", false},
         {L"LocalService", L"NT AUTHORITY\\LocalService", false},
         {L"NetworkService", L"NT AUTHORITY\\NetworkService", false},
+        {L"nt authority\\Local Service", L"NT AUTHORITY\\LocalService", false},
+        {L"NT AUTHORITY\\NETWORK SERVICE", L"NT AUTHORITY\\NetworkService", false},
+        {L"Local Service", L".\\Local Service", true},
         {L"NT SERVICE\\KeldraAgent", L"NT SERVICE\\KeldraAgent", false}, {L"NT SERVICE\\", L"NT SERVICE\\", true},
         {L"CORP\\gmsa-keldra$", L"CORP\\gmsa-keldra$", false}, {L".\\hidden$", L".\\hidden$", true},
         {L"hidden$", L".\\hidden$", true}, {L"CORP\\a\\b$", L"CORP\\a\\b$", true},
@@ -49,6 +52,27 @@ TEST(ServiceRegistration, AccountsAreRegisteredAsWindowsNamesThemWithAPasswordOn
         EXPECT_EQ(serviceAccount(c.account).startName, c.startName) << c.account;
         EXPECT_EQ(serviceAccount(c.account).needsPassword, c.needsPassword) << c.account;
     }
+}
+
+TEST(ServiceRegistration, AVirtualAccountIsRefusedForAnyServiceButItsOwn) {
+    const struct { const wchar_t *account, *service; bool refused; } cases[] = {
+        {L"NT SERVICE\\KeldraAgent", L"KeldraAgent", false}, {L"nt service\\keldraagent", L"KeldraAgent", false},
+        {L"NT SERVICE\\front desk", L"front desk", false},   {L"NT SERVICE\\other", L"KeldraAgent", true},
+        {L"NT SERVICE\\KeldraAgent2", L"KeldraAgent", true}, {L"NT SERVICE\\Keldra", L"KeldraAgent", true},
+        // Not virtual accounts at all: left to the rules for other accounts.
+        {L"NT SERVICE\\", L"KeldraAgent", false},            {L"NT SERVICE\\a\\b", L"a", false},
+        {L"CORP\\KeldraAgent", L"other", false},              {L"LocalSystem", L"KeldraAgent", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isOtherServicesVirtualAccount(c.account, c.service), c.refused) << c.account;
+}
+
+TEST(ServiceRegistration, WindowsRestartsTheServiceAfterAMinuteTwiceThenEveryTenMinutes) {
+    const unsigned long minute = 60 * 1000;
+    const unsigned long expected[] = {minute, minute, 10 * minute, 10 * minute, 10 * minute};
+    for (unsigned failure = 1; failure <= 5; ++failure) {
+        EXPECT_EQ(recoveryRestartDelayMs(failure), expected[failure - 1]) << failure;
+    }
+    EXPECT_EQ(recoveryResetSeconds, 86400u);
 }
 
 TEST(ServiceRegistration, EventSourceKeyIsBelowTheApplicationLog) {

@@ -17,20 +17,26 @@ std::wstring currentTimestamp() {
     return utf8ToWide(formatLogTimestamp(localTime));
 }
 
-}  // namespace
-
-void logMessage(const std::wstring& message) {
+void report(const std::wstring& message, WORD type, DWORD eventId) {
     if (eventSourceHandle != nullptr) {
-        const std::wstring insertion = message;
-        const wchar_t* strings[] = {insertion.c_str()};
-        ReportEventW(eventSourceHandle, EVENTLOG_INFORMATION_TYPE, /* category */ 0,
-                     /* event id */ 0, /* user sid */ nullptr, 1, /* raw size */ 0, strings,
-                     /* raw data */ nullptr);
+        const wchar_t* strings[] = {message.c_str()};
+        ReportEventW(eventSourceHandle, type, /* category */ 0, eventId, /* user sid */ nullptr, 1,
+                     /* raw size */ 0, strings, /* raw data */ nullptr);
         return;
     }
     writeConsoleText(currentTimestamp() + L" " + message + L"\n");
 }
 
+}  // namespace
+
+void logMessage(const std::wstring& message) {
+    report(message, EVENTLOG_INFORMATION_TYPE, /* event id */ 0);
+}
+
 void logMessage(const std::string& message) {
     logMessage(utf8ToWide(message));
+}
+
+void logWarning(const std::wstring& message, DWORD eventId) {
+    report(message, EVENTLOG_WARNING_TYPE, eventId);
 }

@@ -1,6 +1,5 @@
 #include "worker_supervision_win.h"
 
-#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -10,7 +9,9 @@
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
+#include "restart_reporting.h"
 #include "system_error_text_win.h"
+#include "system_random_win.h"
 #include "text_conversion.h"
 
 SupervisionStateRecord SupervisionState;
@@ -35,7 +36,9 @@ bool heldLocked() {
 
 void terminateWorkerLocked() {
     if (SupervisionState.workerJob != nullptr) TerminateJobObject(SupervisionState.workerJob, 0);
-    if (SupervisionState.workerProcess != nullptr) TerminateProcess(SupervisionState.workerProcess, 0);
+    if (SupervisionState.workerProcess == nullptr) return;
+    TerminateProcess(SupervisionState.workerProcess, 0);
+    SupervisionState.workerEndedByHold = true;
 }
 
 // A job that ends its processes when its last handle closes: whether the
@@ -52,39 +55,48 @@ UniqueHandle createWorkerJob() {
 }
 
 // 128 random bits, so that no other user can guess the next name and
-// create a pipe under it first, which would fail every launch. RtlGenRandom
-// comes from ADVAPI32, which the agent imports anyway (the stack guard is
-// seeded from it too).
-bool randomPipeName(std::wstring& name) {
+// create a pipe under it first, which would fail every launch.
+DWORD randomPipeName(std::wstring& name) {
     unsigned char bits[16] = {};
-    if (!RtlGenRandom(bits, sizeof bits)) return false;
+    const DWORD error = systemRandomBytes(bits, sizeof bits);
+    if (error != ERROR_SUCCESS) return error;
     name = L"\\\\.\\pipe\\keldra-worker-output-";
     for (const unsigned char bit : bits) {
         wchar_t digits[3] = {};
         std::swprintf(digits, 3, L"%02x", bit);
         name += digits;
     }
-    return true;
+    return ERROR_SUCCESS;
+}
+
+// The text form of the agent's own account.
+DWORD ownAccountSid(std::wstring& sid) {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return GetLastError();
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return GetLastError();
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return GetLastError();
+    const UniqueLocalMemory<wchar_t> held(text);
+    sid = text;
+    return ERROR_SUCCESS;
 }
 
 // The pipe's default security would let every user read what the worker
 // writes; this one lets in SYSTEM and the agent's own account alone.
-UniqueLocalMemory<void> ownAccountOnly() {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return nullptr;
-    wchar_t* account = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &account)) return nullptr;
-    const std::wstring text = L"D:(A;;GA;;;SY)(A;;GA;;;" + std::wstring(account) + L")";
-    LocalFree(account);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-        return nullptr;
+DWORD ownAccountOnly(UniqueLocalMemory<void>& descriptor) {
+    std::wstring account;
+    const DWORD error = ownAccountSid(account);
+    if (error != ERROR_SUCCESS) return error;
+    const std::wstring text = L"D:(A;;GA;;;SY)(A;;GA;;;" + account + L")";
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &made, nullptr)) {
+        return GetLastError();
     }
-    return UniqueLocalMemory<void>(descriptor);
+    descriptor.reset(made);
+    return ERROR_SUCCESS;
 }
 
 // A name already taken, against all odds, is given up for a fresh one.
@@ -95,26 +107,30 @@ constexpr int pipeNameAttempts = 4;
 // waits for the worker, so no thread of its own is needed for that (under
 // Wine each thread costs about a megabyte). Anonymous pipes cannot be read
 // that way, hence a named pipe: made by this process alone (first instance),
-// open to one local writer.
-bool createOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
-    const UniqueLocalMemory<void> descriptor = ownAccountOnly();
-    if (!descriptor) return false;
+// open to one local writer. ERROR_SUCCESS, or why there is no pipe.
+DWORD createOutputPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) {
+    UniqueLocalMemory<void> descriptor;
+    DWORD error = ownAccountOnly(descriptor);
+    if (error != ERROR_SUCCESS) return error;
     SECURITY_ATTRIBUTES restricted = {sizeof restricted, descriptor.get(), /* inherit */ FALSE};
     std::wstring name;
     for (int attempt = 0; attempt < pipeNameAttempts && !readEnd; ++attempt) {
-        if (!randomPipeName(name)) return false;
+        error = randomPipeName(name);
+        if (error != ERROR_SUCCESS) return error;
         readEnd.reset(CreateNamedPipeW(name.c_str(),
                                        PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                        PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, /* instances */ 1,
                                        /* default buffer sizes */ 0, 0, /* default time-out */ 0, &restricted));
+        if (!readEnd) error = GetLastError();
     }
-    if (!readEnd) return false;
+    if (!readEnd) return error;
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, /* descriptor */ nullptr, /* inherit */ TRUE};
     writeEnd.reset(
         CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (writeEnd) return true;
+    if (writeEnd) return ERROR_SUCCESS;
+    error = GetLastError();
     readEnd.reset();
-    return false;
+    return error;
 }
 
 // Reads and discards the worker's output until the worker ends, so that a
@@ -183,26 +199,45 @@ private:
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
-// Closing the job also ends whatever the worker left running.
-void releaseWorker() {
+// Closing the job also ends whatever the worker left running. True when a
+// pause or a stop ended the worker.
+bool releaseWorker() {
     SupervisionLock guard;
     if (SupervisionState.workerJob != nullptr) CloseHandle(SupervisionState.workerJob);
     if (SupervisionState.workerProcess != nullptr) CloseHandle(SupervisionState.workerProcess);
     SupervisionState.workerJob = nullptr;
     SupervisionState.workerProcess = nullptr;
+    const bool endedByHold = SupervisionState.workerEndedByHold;
+    SupervisionState.workerEndedByHold = false;
+    return endedByHold;
 }
 
-// Waits out a pause; logs the restart message unless supervision has been
-// stopped. The message is logged under the lock so that no restart message
-// can follow a stop or pause that the thread has not yet seen.
-bool announceRestart() {
+// Waits out a pause; tells the restart as decided unless supervision has
+// been stopped. It is told under the lock so that no restart message can
+// follow a stop or pause that the thread has not yet seen.
+bool announceRestart(RestartTelling telling, const std::wstring& summary) {
     SupervisionLock guard;
     while (SupervisionState.paused && !SupervisionState.stopped) {
         SleepConditionVariableSRW(&SupervisionState.holdChanged, &SupervisionState.lock, INFINITE, 0);
     }
     if (SupervisionState.stopped) return false;
-    logMessage(std::string("Worker application restarted."));
+    if (telling == RestartTelling::inFull) logMessage(std::string("Worker application restarted."));
+    if (telling == RestartTelling::summary) logWarning(summary, restartSummaryEventId);
     return true;
+}
+
+// The restart after the attempt that has just ended, told in full (the
+// launch's error first, at once), counted, or summed up once in a while.
+bool tellRestart(RestartReporting& reporting, const WorkerAttempt& ended) {
+    const RestartDecision decision = decideRestartTelling(reporting, GetTickCount64(), ended);
+    const bool launchFailed = !ended.launched && !ended.held;
+    if (decision.telling == RestartTelling::inFull && launchFailed) logMessage(systemErrorText(ended.launchError));
+    std::wstring summary;
+    if (decision.telling == RestartTelling::summary) {
+        summary = restartSummaryMessage(decision.restarts, ended,
+                                        launchFailed ? systemErrorText(ended.launchError) : std::wstring());
+    }
+    return announceRestart(decision.telling, summary);
 }
 
 // The pause between the restart message and the next launch; false when a
@@ -221,20 +256,21 @@ bool restBeforeLaunch() {
 
 }  // namespace
 
-UniqueHandle launchWorker(const std::wstring& commandLine) {
+UniqueHandle launchWorker(const std::wstring& commandLine, WorkerAttempt& attempt) {
     std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
     writableCommandLine.push_back(L'\0');
 
     UniqueHandle readEnd;
     UniqueHandle writeEnd;
-    if (!createOutputPipe(readEnd, writeEnd)) return UniqueHandle();
+    attempt.launchError = createOutputPipe(readEnd, writeEnd);
+    if (attempt.launchError != ERROR_SUCCESS) return UniqueHandle();
 
     // The write end is the one handle the worker inherits, whatever else of
     // the agent's happens to be inheritable.
     HANDLE inherited = writeEnd.get();
     WorkerAttributes attributes;
     if (!attributes.set(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited)) {
-        logMessage(systemErrorText(GetLastError()));
+        attempt.launchError = GetLastError();
         return UniqueHandle();
     }
     // Given its job at creation, the worker is in it before its first
@@ -250,7 +286,10 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     // and a worker created before is stored by the time the handler looks
     // for it to end it.
     SupervisionLock guard;
-    if (heldLocked()) return UniqueHandle();
+    if (heldLocked()) {
+        attempt.held = true;
+        return UniqueHandle();
+    }
 
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof startup;
@@ -263,10 +302,7 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     PROCESS_INFORMATION created = {};
     if (!CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr, /* inherit handles */ TRUE, flags,
                         /* environment */ nullptr, /* directory */ nullptr, &startup.StartupInfo, &created)) {
-        const DWORD error = GetLastError();
-        writeEnd.reset();
-        readEnd.reset();
-        logMessage(systemErrorText(error));
+        attempt.launchError = GetLastError();
         return UniqueHandle();
     }
     UniqueHandle process(created.hProcess);
@@ -282,34 +318,45 @@ UniqueHandle launchWorker(const std::wstring& commandLine) {
     SupervisionState.workerProcess = process.release();
     SupervisionState.workerJob = job.release();
     if (!bornInJob) ResumeThread(thread.get());
+    attempt.launched = true;
     return readEnd;
 }
 
-void runWorkerOnce(void (*afterLaunch)()) {
+WorkerAttempt runWorkerOnce(void (*afterLaunch)()) {
     const std::wstring commandLine =
         utf8ToWide(workerCommandLine(AgentSettings.modulePath, AgentSettings.workerArguments));
-    const UniqueHandle output = launchWorker(commandLine);
+    WorkerAttempt attempt;
+    const UniqueHandle output = launchWorker(commandLine, attempt);
+    const ULONGLONG launched = GetTickCount64();
     if (afterLaunch != nullptr) afterLaunch();
-    if (!output) return;
+    if (!output) return attempt;
 
     // Only this thread stores or closes the handle, so it stays valid here
     // without the lock.
     const HANDLE worker = SupervisionState.workerProcess;
     awaitWorker(worker, output.get());
+    attempt.ranMs = GetTickCount64() - launched;
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(worker, &exitCode)) exitCode = 0;
+    attempt.exitCode = exitCode;
     SupervisionState.supervisionEnded = exitCode == exitCodeEndingSupervision;
-    releaseWorker();
+    attempt.held = releaseWorker();
+    return attempt;
 }
 
 void superviseWorker(void (*afterFirstLaunch)()) {
-    runWorkerOnce(afterFirstLaunch);
+    RestartReporting reporting;
+    WorkerAttempt ended = runWorkerOnce(afterFirstLaunch);
     while (!SupervisionState.supervisionEnded) {
-        if (!announceRestart()) break;
+        if (!tellRestart(reporting, ended)) break;
         // A pause within the second starts over after the continue: restart
         // message first, then the full second.
-        if (!restBeforeLaunch()) continue;
-        runWorkerOnce(nullptr);
+        if (!restBeforeLaunch()) {
+            ended = WorkerAttempt{};
+            ended.held = true;
+            continue;
+        }
+        ended = runWorkerOnce(nullptr);
     }
 }
 

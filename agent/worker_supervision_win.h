@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "handle_holders_win.h"
+#include "restart_reporting.h"
 
 // Shared by the supervision thread and the service control handler.
 //
@@ -21,6 +22,7 @@ struct SupervisionStateRecord {
     HANDLE workerJob = nullptr;      // the job holding that worker and all it starts
     bool paused = false;
     bool stopped = false;
+    bool workerEndedByHold = false;  // a pause or stop ended the running worker
     // Written and read by the supervision thread alone.
     bool supervisionEnded = false;
     bool withoutJobReported = false;
@@ -38,17 +40,18 @@ constexpr const wchar_t* workerWithoutJobMessage =
 
 // The supervision loop: launches the worker, waits for its end and launches
 // it again a second after the restart message, until a stop, or until a
-// worker ends with exit code 259. afterFirstLaunch is called once the first
-// launch has been tried, whatever its outcome.
+// worker ends with exit code 259. A run of failures is told in full only for
+// its first restarts (restart_reporting.h). afterFirstLaunch is called once
+// the first launch has been tried, whatever its outcome.
 void superviseWorker(void (*afterFirstLaunch)());
 // One launch of the worker and the wait for its end; afterLaunch, when
 // given, is called as soon as the launch has been tried.
-void runWorkerOnce(void (*afterLaunch)());
+WorkerAttempt runWorkerOnce(void (*afterLaunch)());
 // Starts the worker from its command line and stores its process handle in
 // SupervisionState.workerProcess; returns the agent's end of the worker's
-// output pipe, or an empty holder when no worker runs. None is started once
-// a pause or a stop has been marked.
-UniqueHandle launchWorker(const std::wstring& commandLine);
+// output pipe, or an empty holder when no worker runs, with why in the
+// attempt (the error, or a pause or stop marked before the start).
+UniqueHandle launchWorker(const std::wstring& commandLine, WorkerAttempt& attempt);
 
 // For the control handler. holdSupervision ends the running worker (and
 // everything in its job) with exit code 0 and lets no worker start until

@@ -146,6 +146,7 @@ class AgentService:
 
     def start(self):
         self.started_at = self.host.mark()
+        self.started_time = time.monotonic()
         code, output = self.scm("start", self.name)
         assert code == 0, output
 

@@ -1,5 +1,6 @@
 """logMessage: a timestamped console line without an event source, one
-information event (type 4, category 0, id 0) with the bare message with one."""
+information event (type 4, category 0, id 0) with the bare message with one;
+the restart summary alone is a warning (type 2) with id 1."""
 import re
 
 from agent_service import TIMESTAMP
@@ -8,6 +9,7 @@ from wine_session import wine_only
 EVENT_CALL = re.compile(r"fixme:advapi:ReportEventW \([0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),"
                         r"(0x[0-9a-f]+),[0-9A-Fa-f]+,(0x[0-9a-f]+),(0x[0-9a-f]+),")
 EVENT_TEXT = re.compile(r'trace:eventlog:ReportEventW L"(.*)"')
+SUMMARY = "Worker application restarted 3541 times in the last hour; the last worker ended with exit code 7"
 
 
 def test_console_lines_carry_a_timestamp_and_the_message_unchanged(host, fixtures):
@@ -27,14 +29,17 @@ def test_console_lines_carry_a_timestamp_and_the_message_unchanged(host, fixture
 def test_with_an_event_source_each_message_is_one_information_event(host, fixtures):
     source, mark = host.service_name("KeldraProbe"), host.mark()
     result = host.run(fixtures / "messageprobe.exe", "log", source, "Failed to uninstall source", "",
-                      "@restart", env={"WINEDEBUG": "+eventlog"} if host.traced else None)
+                      "@restart", "@warning:" + SUMMARY, env={"WINEDEBUG": "+eventlog"} if host.traced else None)
     assert result.returncode == 0
     assert result.stdout == b""
+    texts = ["Failed to uninstall source", "", "Worker application restarted.", SUMMARY]
     if host.kind == "windows":
-        assert host.events(source, mark, 3) == ["Failed to uninstall source", "", "Worker application restarted."]
+        assert host.events(source, mark, 4) == texts
     if not wine_only(host, "each event's type, category and id: Wine's event log is a stub"):
         return
     trace = result.stderr.decode("latin-1")
     calls = EVENT_CALL.findall(trace)
-    assert calls == [("0x0004", "0x0000", "0x00000000", "0x0001", "0x00000000")] * 3
-    assert EVENT_TEXT.findall(trace) == ["Failed to uninstall source", "", "Worker application restarted."]
+    assert calls == [("0x0004", "0x0000", "0x00000000", "0x0001", "0x00000000")] * 3 + [
+        ("0x0002", "0x0000", "0x00000001", "0x0001", "0x00000000")]
+    # Wine traces a warning's text on its own channel.
+    assert EVENT_TEXT.findall(trace) == texts[:3]

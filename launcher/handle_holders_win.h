@@ -3,6 +3,8 @@
 // shape as the agent's, which shares no code with the launcher.
 #include <windows.h>
 
+#include <memory>
+
 // Owns one kernel handle and closes it once. Empty is null or
 // INVALID_HANDLE_VALUE alike, since different calls fail with different ones;
 // a holder starts empty and is empty again after release() or reset().
@@ -40,6 +42,13 @@ public:
 private:
     HANDLE handle_ = nullptr;
 };
+
+// Memory that a system call allocated with LocalAlloc for its caller.
+struct LocalMemoryReleaser {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+template <typename T>
+using UniqueLocalMemory = std::unique_ptr<T, LocalMemoryReleaser>;
 
 // FindFirstFileW's handle has a close function of its own.
 class UniqueFindHandle {

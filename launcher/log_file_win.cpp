@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <ctime>
@@ -24,14 +25,50 @@ bool isPlainLogFile(HANDLE file) {
     return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1;
 }
 
+// The account the launcher runs as (TOKEN_USER), read once: every line
+// opens the log anew. Empty when the token cannot be read.
+const std::vector<unsigned char>& runningAccount() {
+    static const std::vector<unsigned char> user = [] {
+        std::vector<unsigned char> read;
+        UniqueHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return read;
+        DWORD size = 0;
+        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        read.resize(size);
+        if (size == 0 || !GetTokenInformation(token.get(), TokenUser, read.data(), size, &size)) read.clear();
+        return read;
+    }();
+    return user;
+}
+
 bool isRunningAccount(PSID sid) {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return false;
-    return EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, sid) != FALSE;
+    const std::vector<unsigned char>& user = runningAccount();
+    return !user.empty() && EqualSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, sid) != FALSE;
+}
+
+// A new log gets an access list of its own, not the one of its folder: the
+// lines carry option texts, and those may hold product keys and passwords,
+// while a shared temporary folder (C:\Temp, made under C:\) lets
+// Authenticated Users change what is created in it. Only the running
+// account, SYSTEM and the Administrators may open it, and the list is
+// protected from what the folder would hand down. Null (the folder's list)
+// only when the account cannot be read, in which case the log is not
+// written at all (see openLogFile).
+PSECURITY_DESCRIPTOR ownLogSecurity() {
+    static const UniqueLocalMemory<void> descriptor = [] {
+        const std::vector<unsigned char>& user = runningAccount();
+        wchar_t* account = nullptr;
+        if (user.empty() || !ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                                                    &account)) {
+            return UniqueLocalMemory<void>();
+        }
+        const std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + std::wstring(account) + L")";
+        LocalFree(account);
+        PSECURITY_DESCRIPTOR made = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &made, nullptr);
+        return UniqueLocalMemory<void>(made);
+    }();
+    return descriptor.get();
 }
 
 // A file system that keeps no owners, or an owner that cannot be read, gives
@@ -43,17 +80,11 @@ LogFileOwner ownerOf(HANDLE file) {
                         &descriptor) != ERROR_SUCCESS) {
         return LogFileOwner::other;
     }
-    const bool known = owner != nullptr && IsValidSid(owner);
-    LogFileOwner kind = LogFileOwner::other;
-    if (known && IsWellKnownSid(owner, WinLocalSystemSid)) {
-        kind = LogFileOwner::system;
-    } else if (known && IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-        kind = LogFileOwner::administrators;
-    } else if (known && isRunningAccount(owner)) {
-        kind = LogFileOwner::runningAccount;
-    }
-    LocalFree(descriptor);
-    return kind;
+    const UniqueLocalMemory<void> held(descriptor);
+    if (owner == nullptr || !IsValidSid(owner)) return LogFileOwner::other;
+    if (IsWellKnownSid(owner, WinLocalSystemSid)) return LogFileOwner::system;
+    if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return LogFileOwner::administrators;
+    return isRunningAccount(owner) ? LogFileOwner::runningAccount : LogFileOwner::other;
 }
 
 // Append-only access puts every write at the current end of the file, also
@@ -61,14 +92,17 @@ LogFileOwner ownerOf(HANDLE file) {
 // lets them, and readers, open it meanwhile.
 UniqueHandle openLogFile(const std::wstring& path) {
     // No temporary directory, no log: an empty path is a file that cannot be
-    // opened, whatever the current directory is.
-    if (path.empty()) return UniqueHandle();
+    // opened, whatever the current directory is. Nor is a log written that
+    // could not be given its own access list.
+    SECURITY_ATTRIBUTES security = {sizeof security, ownLogSecurity(), /* inherit */ FALSE};
+    if (path.empty() || security.lpSecurityDescriptor == nullptr) return UniqueHandle();
     // Read access only because Windows locks a byte range only for a handle
     // that may read or write data; the writes stay appends. READ_CONTROL
     // lets the owner be read.
     const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
     UniqueHandle file(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                  &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
     if (file && (!isPlainLogFile(file.get()) || !mayAppendToLogOwnedBy(ownerOf(file.get())))) file.reset();
     return file;
 }

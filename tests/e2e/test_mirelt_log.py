@@ -5,7 +5,7 @@ import re
 import time
 
 from mirelt_support import FAILED_OPEN, TIMESTAMP, closing_line, log_messages
-from wine_session import require_wine
+from wine_session import ON_WINDOWS, outcome, require_wine
 
 
 def missing_package_run(launcher, name="missing.exe", temp=None):
@@ -22,6 +22,19 @@ def test_each_line_is_a_local_time_stamp_the_message_and_cr_lf(launcher):
     for stamp in stamps:
         assert abs(int(stamp[-4:]) - time.localtime().tm_year) <= 1
     assert data.count(b"\r\n") == 3 and b"\n" not in data.replace(b"\r\n", b"")
+
+
+def test_a_new_log_opens_to_the_running_account_system_and_administrators_alone(launcher):
+    # Under Wine the access list follows the Unix mode the file was created
+    # with; the temporary folder's own lets everyone read.
+    missing_package_run(launcher)
+    result = launcher.host.run(launcher.fixtures / "messageprobe.exe", "security", launcher.win(launcher.log_path))
+    assert result.returncode == 0, outcome(result)
+    sddl, user = re.fullmatch(r"O:\S+?D:(\S+)\r\nuser=(\S+)\r\n", result.stdout.decode()).groups()
+    entries = re.findall(r"\(A;[^;]*;([^;]*);;;([^)]*)\)", sddl)
+    assert {sid for _, sid in entries} <= {"SY", "BA", user} and ("FA", user) in entries, sddl
+    # Windows keeps the list protected from what the folder hands down.
+    assert not ON_WINDOWS or sddl.startswith("P"), sddl
 
 
 def test_earlier_lines_are_kept_and_new_ones_follow(launcher):

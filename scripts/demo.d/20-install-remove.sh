@@ -4,8 +4,7 @@ services='HKLM\System\CurrentControlSet\Services'
 sources="$services\\EventLog\\Application"
 
 show 'KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=... keldraagent.exe INSTALL demo -d "Keldra Demo" -u demouser'
-KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=demo-password wine "$agent" INSTALL demo -d "Keldra Demo" -u demouser
-exit_code $?
+KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=demo-password agent_run 'INSTALL demo -d "Keldra Demo" -u demouser'
 
 show "reg query $services\\demo"
 wine reg query "$services\\demo" 2>&1
@@ -13,17 +12,14 @@ wine reg query "$services\\demo" 2>&1
 show "reg query $sources\\demo"
 wine reg query "$sources\\demo" 2>&1
 
-show 'KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=... keldraagent.exe INSTALL demo   (once more)'
-KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=demo-password wine "$agent" INSTALL demo
-exit_code $?
+show 'KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=... keldraagent.exe INSTALL demo   (once more: 1073, already installed)'
+KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD=demo-password agent_run 'INSTALL demo'
 
 show 'keldraagent.exe INSTALL other   (no password in the environment)'
-env -u KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD wine "$agent" INSTALL other
-exit_code $?
+(unset KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD; agent_run 'INSTALL other')
 
 show keldraagent.exe REMOVE demo
-wine "$agent" REMOVE demo
-exit_code $?
+agent_run 'REMOVE demo'
 
 show "reg query $services\\demo"
 wine reg query "$services\\demo" 2>&1
@@ -31,6 +27,5 @@ wine reg query "$services\\demo" 2>&1
 show "reg query $sources\\demo"
 wine reg query "$sources\\demo" 2>&1
 
-show 'keldraagent.exe REMOVE demo   (once more: nothing left)'
-wine "$agent" REMOVE demo
-exit_code $?
+show 'keldraagent.exe REMOVE demo   (once more: nothing left, 1060)'
+agent_run 'REMOVE demo'

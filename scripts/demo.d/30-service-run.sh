@@ -1,6 +1,5 @@
 # The service at work: keldraagent RUN supervising a worker, with pause,
 # continue and stop. Sourced by scripts/demo-steps.
-fixtures=${KELDRA_BUILD_ROOT:-build}/windows/tests/fixtures
 scm() { wine "$fixtures/scmclient.exe" "$@"; }
 # This prefix's agent and worker processes, with their command lines.
 keldra_processes() {

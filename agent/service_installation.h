@@ -1,6 +1,4 @@
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 // Registers the running executable (AgentSettings.modulePath) as an
@@ -12,8 +10,9 @@
 // goes to the system only for an account that takes one (serviceAccount).
 // Failures are reported through logMessage; so are places from which the
 // service could be taken over or could not start, which are warnings only.
-// ERROR_SUCCESS when the service was created and its event source written;
+// 0 (ERROR_SUCCESS) when the service was created and its event source written;
 // otherwise the system's error code of the first step that failed, or one
 // of the codes of service_registration.h.
-DWORD installService(const std::wstring& serviceName, const std::wstring& startArguments,
-                     const std::wstring& displayName, const std::wstring& account, const std::wstring& password);
+unsigned long installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                             const std::wstring& displayName, const std::wstring& account,
+                             const std::wstring& password);

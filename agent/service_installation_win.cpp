@@ -101,8 +101,9 @@ DWORD registerEventSource(const std::wstring& serviceName) {
 
 }  // namespace
 
-DWORD installService(const std::wstring& serviceName, const std::wstring& startArguments,
-                     const std::wstring& displayName, const std::wstring& account, const std::wstring& password) {
+unsigned long installService(const std::wstring& serviceName, const std::wstring& startArguments,
+                             const std::wstring& displayName, const std::wstring& account,
+                             const std::wstring& password) {
     const std::wstring commandLine = serviceCommandLine(utf8ToWide(AgentSettings.modulePath), startArguments);
     if (!survivesExpansion(commandLine)) {
         logMessage(expandablePathMessage);

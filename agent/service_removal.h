@@ -1,13 +1,11 @@
 #pragma once
-#include <windows.h>
-
 #include <string>
 
 // Stops the named service, deletes it once it is seen stopped, and deletes
 // its event source key in any case; every failure is reported (through
 // logMessage). A service or event source of another program under the name
-// is left as it is, and that is reported. ERROR_SUCCESS when both the
+// is left as it is, and that is reported. 0 when both the
 // service and its event source were deleted; otherwise the system's error
 // code of the first step that failed, or one of the codes of
 // service_registration.h.
-DWORD removeService(const std::wstring& serviceName);
+unsigned long removeService(const std::wstring& serviceName);

@@ -66,7 +66,7 @@ DWORD deleteEventSource(const std::wstring& serviceName) {
 
 }  // namespace
 
-DWORD removeService(const std::wstring& serviceName) {
+unsigned long removeService(const std::wstring& serviceName) {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     DWORD failure = manager ? ERROR_SUCCESS : reportedFailure(GetLastError());
     // Another program's service is not stopped, and neither it nor the event

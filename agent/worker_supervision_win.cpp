@@ -212,32 +212,27 @@ bool releaseWorker() {
     return endedByHold;
 }
 
-// Waits out a pause; tells the restart as decided unless supervision has
-// been stopped. It is told under the lock so that no restart message can
-// follow a stop or pause that the thread has not yet seen.
-bool announceRestart(RestartTelling telling, const std::wstring& summary) {
+// Tells the restart after the attempt that has just ended: in full (the
+// launch's error at once, the restart message once a pause is over),
+// counted, or summed up once in a while. Both are told under the lock, so
+// that nothing is told after a stop or pause that the thread has not yet
+// seen; false once supervision has been stopped.
+bool tellRestart(RestartReporting& reporting, const WorkerAttempt& ended) {
+    const RestartDecision decision = decideRestartTelling(reporting, GetTickCount64(), ended);
+    const bool launchFailed = !ended.launched && !ended.held;
+    const std::wstring launchError = launchFailed ? systemErrorText(ended.launchError) : std::wstring();
     SupervisionLock guard;
+    if (SupervisionState.stopped) return false;
+    if (decision.telling == RestartTelling::inFull && launchFailed) logMessage(launchError);
     while (SupervisionState.paused && !SupervisionState.stopped) {
         SleepConditionVariableSRW(&SupervisionState.holdChanged, &SupervisionState.lock, INFINITE, 0);
     }
     if (SupervisionState.stopped) return false;
-    if (telling == RestartTelling::inFull) logMessage(std::string("Worker application restarted."));
-    if (telling == RestartTelling::summary) logWarning(summary, restartSummaryEventId);
-    return true;
-}
-
-// The restart after the attempt that has just ended, told in full (the
-// launch's error first, at once), counted, or summed up once in a while.
-bool tellRestart(RestartReporting& reporting, const WorkerAttempt& ended) {
-    const RestartDecision decision = decideRestartTelling(reporting, GetTickCount64(), ended);
-    const bool launchFailed = !ended.launched && !ended.held;
-    if (decision.telling == RestartTelling::inFull && launchFailed) logMessage(systemErrorText(ended.launchError));
-    std::wstring summary;
+    if (decision.telling == RestartTelling::inFull) logMessage(std::string("Worker application restarted."));
     if (decision.telling == RestartTelling::summary) {
-        summary = restartSummaryMessage(decision.restarts, ended,
-                                        launchFailed ? systemErrorText(ended.launchError) : std::wstring());
+        logWarning(restartSummaryMessage(decision.restarts, ended, launchError), restartSummaryEventId);
     }
-    return announceRestart(decision.telling, summary);
+    return true;
 }
 
 // The pause between the restart message and the next launch; false when a

@@ -119,7 +119,10 @@ std::wstring executableLocationMessage(ExecutableLocation location) {
     case ExecutableLocation::networkPath: where = L"a network path"; break;
     case ExecutableLocation::substitutedDrive: where = L"a drive made with subst"; break;
     }
-    return std::wstring(L"keldraagent.exe lies on ") + where +
-           L", which Windows cannot reach when it starts services at boot; the service will fail to start "
-           L"then: install the agent on a local drive";
+    // A share that the service's account can read is there at boot, once the
+    // network is: only a drive letter is sure to be missing.
+    const bool drive = location != ExecutableLocation::networkPath;
+    return std::wstring(L"keldraagent.exe lies on ") + where + L", which Windows " +
+           (drive ? L"cannot" : L"may not") + L" reach when it starts services at boot; the service " +
+           (drive ? L"will" : L"may") + L" fail to start then: install the agent on a local drive";
 }

@@ -62,9 +62,10 @@ std::wstring changeableProgramMessage(const std::wstring& name, const std::wstri
 std::wstring ownedProgramMessage(const std::wstring& name, const std::wstring& path);
 
 // Where the executable lies, as far as the service manager is concerned: it
-// starts services at boot, before anyone has mapped a network drive or made
-// a drive with subst (both exist only in the logon session that made them),
-// and a network path may not be reachable then or by the service's account.
+// starts services at boot, in logon sessions of their own, where no network
+// drive is mapped and no drive made with subst exists (both belong to the
+// logon session that made them); a network path may be unreachable then, or
+// unreadable for the service's account.
 enum class ExecutableLocation { local, networkDrive, networkPath, substitutedDrive };
 
 // The drive letter and colon that a path begins with ("\\?\" or "\\.\"

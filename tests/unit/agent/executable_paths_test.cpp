@@ -137,6 +137,14 @@ TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart)
         EXPECT_EQ(driveOf(c.path), c.drive) << c.path;
         EXPECT_EQ(executableLocation(c.path, c.remote, c.target), c.location) << c.path;
     }
+    // A share that the service's account can read is there at boot; a drive letter never.
+    EXPECT_EQ(executableLocationMessage(Location::networkPath),
+              L"keldraagent.exe lies on a network path, which Windows may not reach when it starts services at boot; "
+              L"the service may fail to start then: install the agent on a local drive");
+    EXPECT_EQ(executableLocationMessage(Location::networkDrive),
+              L"keldraagent.exe lies on a network drive, which Windows cannot reach when it starts services at boot; "
+              L"the service will fail to start then: install the agent on a local drive");
+    EXPECT_EQ(executableLocationMessage(Location::local), L"");
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr SECURITY_INFORMATION ownerAndAccessList = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
 std::wstring sidText(PSID sid) {
     wchar_t* text = nullptr;
     if (!ConvertSidToStringSidW(sid, &text)) return L"";
@@ -20,36 +22,76 @@ std::wstring sidText(PSID sid) {
     return text;
 }
 
-// False when the access list cannot be read (a worker or library not yet
-// placed beside the agent, for one).
-bool readAccessList(const std::wstring& path, std::vector<AccessEntry>& entries) {
-    PACL list = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, /* owner */ nullptr,
-                              /* group */ nullptr, &list, /* audit list */ nullptr, &descriptor) != ERROR_SUCCESS) {
+// The user of this process's token; empty when it cannot be read.
+std::wstring runningAccount() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return L"";
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return L"";
+    return sidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
+}
+
+// The owner and the access list, read in one call. False when they cannot
+// be read (a worker or library not yet placed beside the agent, for one).
+bool readSecurity(const std::wstring& path, SecurityDescriptorText& descriptor) {
+    PSECURITY_DESCRIPTOR binary = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, ownerAndAccessList, /* owner */ nullptr,
+                              /* group */ nullptr, /* access list */ nullptr, /* audit list */ nullptr,
+                              &binary) != ERROR_SUCCESS) {
         return false;
     }
-    const UniqueLocalMemory<void> held(descriptor);
-    // No access list at all grants everyone every right.
-    if (list == nullptr) {
-        entries.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, L"S-1-1-0"});
-        return true;
+    const UniqueLocalMemory<void> heldBinary(binary);
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(binary, SDDL_REVISION_1, ownerAndAccessList, &text,
+                                                              /* length */ nullptr)) {
+        return false;
     }
-    for (DWORD index = 0; index < list->AceCount; ++index) {
-        void* ace = nullptr;
-        if (!GetAce(list, index, &ace)) continue;
-        const ACE_HEADER& header = *static_cast<const ACE_HEADER*>(ace);
-        // The plain and the conditional entries share this layout; the
-        // object entries of directory objects do not, and files have none.
-        const bool plainLayout = header.AceType <= ACCESS_DENIED_ACE_TYPE ||
-                                 header.AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
-                                 header.AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE;
-        if (!plainLayout) continue;
-        const auto& entry = *static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        entries.push_back({header.AceType, header.AceFlags, entry.Mask,
-                           sidText(const_cast<DWORD*>(&entry.SidStart))});
+    const UniqueLocalMemory<wchar_t> heldText(text);
+    return readSecurityDescriptorText(text, descriptor);
+}
+
+// The text names an account of this machine or domain by an alias ("LA"
+// for the built-in Administrator); spelt out, it compares with the token's.
+std::wstring spelledOut(const std::wstring& sid) {
+    PSID binary = nullptr;
+    if (sid.empty() || sid.compare(0, 2, L"S-") == 0 || !ConvertStringSidToSidW(sid.c_str(), &binary)) return sid;
+    const UniqueLocalMemory<void> held(binary);
+    const std::wstring text = sidText(binary);
+    return text.empty() ? sid : text;
+}
+
+// As icacls names an account: "DOMAIN\name", the name alone when the
+// domain is empty ("Everyone"), the SID when the account has no name here.
+std::wstring accountName(const std::wstring& sid) {
+    PSID binary = nullptr;
+    if (!ConvertStringSidToSidW(sid.c_str(), &binary)) return sid;
+    const UniqueLocalMemory<void> held(binary);
+    DWORD nameSize = 0;
+    DWORD domainSize = 0;
+    SID_NAME_USE use;
+    if (LookupAccountSidW(/* this computer */ nullptr, binary, nullptr, &nameSize, nullptr, &domainSize, &use) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return sid;
     }
-    return true;
+    std::wstring name(nameSize, L'\0');
+    std::wstring domain(domainSize, L'\0');
+    if (!LookupAccountSidW(nullptr, binary, name.data(), &nameSize, domain.data(), &domainSize, &use)) return sid;
+    name.resize(wcslen(name.c_str()));
+    domain.resize(wcslen(domain.c_str()));
+    return domain.empty() ? name : domain + L"\\" + name;
+}
+
+void reportChangers(const std::wstring& path, bool folder, const std::wstring& account) {
+    SecurityDescriptorText descriptor;
+    if (!readSecurity(path, descriptor)) return;
+    descriptor.owner = spelledOut(descriptor.owner);
+    for (AccessEntry& entry : descriptor.entries) entry.sid = spelledOut(entry.sid);
+    for (const ProgramChanger& changer : whoElseCanChange(descriptor, folder, account)) {
+        const std::wstring name = accountName(changer.sid);
+        logMessage(changer.owns ? ownedProgramMessage(name, path) : changeableProgramMessage(name, path));
+    }
 }
 
 ExecutableLocation locationOf(const std::wstring& path) {
@@ -69,13 +111,11 @@ ExecutableLocation locationOf(const std::wstring& path) {
 }  // namespace
 
 void reportExecutableExposure(const std::string& modulePath) {
-    for (const std::string& narrowPath : serviceProgramPaths(modulePath)) {
-        const std::wstring path = utf8ToWide(narrowPath);
-        std::vector<AccessEntry> entries;
-        if (!readAccessList(path, entries)) continue;
-        for (const std::wstring& group : groupsThatCanChange(entries)) {
-            logMessage(changeableProgramMessage(group, path));
-        }
+    const std::wstring account = runningAccount();
+    bool folder = true;  // serviceProgramPaths lists the folder first
+    for (const std::string& path : serviceProgramPaths(modulePath)) {
+        reportChangers(utf8ToWide(path), folder, account);
+        folder = false;
     }
     const std::wstring location = executableLocationMessage(locationOf(utf8ToWide(modulePath)));
     if (!location.empty()) logMessage(location);

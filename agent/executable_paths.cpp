@@ -1,43 +1,40 @@
 #include "executable_paths.h"
 
-#include <algorithm>
-
 #include "text_conversion.h"
 
 namespace {
 
-// Allow entries: the plain one and the conditional one.
-constexpr std::uint8_t accessAllowedType = 0;
-constexpr std::uint8_t accessAllowedCallbackType = 9;
-constexpr std::uint8_t inheritOnlyFlag = 0x08;
 // FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_DELETE_CHILD, DELETE, WRITE_DAC,
 // WRITE_OWNER, GENERIC_ALL and GENERIC_WRITE.
 constexpr std::uint32_t changeRights = 0x2 | 0x4 | 0x40 | 0x10000 | 0x40000 | 0x80000 | 0x10000000 | 0x40000000;
+const wchar_t* const everyone = L"S-1-1-0";
+const wchar_t* const creatorOwner = L"S-1-3-0";
 
 bool startsWith(const std::wstring& text, const std::wstring& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// S-1-5-21-<three numbers>-513, whatever the domain.
-bool isDomainUsers(const std::wstring& sid) {
-    const std::wstring prefix = L"S-1-5-21-";
-    if (!startsWith(sid, prefix) || sid.size() < 4 || sid.compare(sid.size() - 4, 4, L"-513") != 0) return false;
-    const std::wstring middle = sid.substr(prefix.size(), sid.size() - 4 - prefix.size());
-    return std::count(middle.begin(), middle.end(), L'-') == 2;
+bool mayChangeWhatTheServiceRuns(const std::wstring& sid, const std::wstring& runningAccount) {
+    static const wchar_t* const trusted[] = {
+        L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+    for (const wchar_t* account : trusted) {
+        if (sid == account) return true;
+    }
+    return !runningAccount.empty() && sid == runningAccount;
 }
 
-std::wstring broadGroupName(const std::wstring& sid) {
-    static const struct {
-        const wchar_t* sid;
-        const wchar_t* name;
-    } groups[] = {
-        {L"S-1-1-0", L"Everyone"},          {L"S-1-5-11", L"Authenticated Users"}, {L"S-1-5-32-545", L"Users"},
-        {L"S-1-5-4", L"Interactive"},       {L"S-1-5-32-546", L"Guests"},          {L"S-1-5-7", L"Anonymous Logon"},
-    };
-    for (const auto& group : groups) {
-        if (sid == group.sid) return group.name;
+bool letsWrite(const AccessEntry& entry, bool folder) {
+    const bool inheritOnly = (entry.flags & inheritOnlyFlag) != 0;
+    const bool reachesNewFiles = folder && (entry.flags & objectInheritFlag) != 0;
+    if (!entry.allows || (entry.mask & changeRights) == 0 || (inheritOnly && !reachesNewFiles)) return false;
+    return entry.sid != creatorOwner || !inheritOnly;
+}
+
+void addOnce(std::vector<ProgramChanger>& changers, const std::wstring& sid, bool owns) {
+    for (const ProgramChanger& changer : changers) {
+        if (changer.sid == sid) return;
     }
-    return isDomainUsers(sid) ? L"Domain Users" : L"";
+    changers.push_back({sid, owns});
 }
 
 }  // namespace
@@ -70,20 +67,30 @@ std::vector<std::string> serviceProgramPaths(const std::string& modulePath) {
     return {directory, modulePath, workerPath(modulePath), moduleDirectory(modulePath) + "\\vossevent.dll"};
 }
 
-std::vector<std::wstring> groupsThatCanChange(const std::vector<AccessEntry>& entries) {
-    std::vector<std::wstring> found;
-    for (const AccessEntry& entry : entries) {
-        const bool allows = entry.type == accessAllowedType || entry.type == accessAllowedCallbackType;
-        if (!allows || (entry.flags & inheritOnlyFlag) != 0 || (entry.mask & changeRights) == 0) continue;
-        const std::wstring group = broadGroupName(entry.sid);
-        if (!group.empty() && std::find(found.begin(), found.end(), group) == found.end()) found.push_back(group);
+std::vector<ProgramChanger> whoElseCanChange(const SecurityDescriptorText& descriptor, bool folder,
+                                             const std::wstring& runningAccount) {
+    std::vector<ProgramChanger> changers;
+    if (!descriptor.owner.empty() && !mayChangeWhatTheServiceRuns(descriptor.owner, runningAccount)) {
+        addOnce(changers, descriptor.owner, /* owns */ true);
     }
-    return found;
+    if (descriptor.unrestricted) addOnce(changers, everyone, /* owns */ false);
+    for (const AccessEntry& entry : descriptor.entries) {
+        if (letsWrite(entry, folder) && !mayChangeWhatTheServiceRuns(entry.sid, runningAccount)) {
+            addOnce(changers, entry.sid, /* owns */ false);
+        }
+    }
+    return changers;
 }
 
-std::wstring changeableProgramMessage(const std::wstring& group, const std::wstring& path) {
-    return group + L" can change " + path +
+std::wstring changeableProgramMessage(const std::wstring& name, const std::wstring& path) {
+    return name + L" can change " + path +
            L", which the service runs with its account's rights; install the agent in a folder under Program Files";
+}
+
+std::wstring ownedProgramMessage(const std::wstring& name, const std::wstring& path) {
+    return name + L" owns " + path +
+           L", which the service runs with its account's rights, and so can change its access list; install the "
+           L"agent in a folder under Program Files";
 }
 
 std::wstring driveOf(const std::wstring& path) {
@@ -112,7 +119,10 @@ std::wstring executableLocationMessage(ExecutableLocation location) {
     case ExecutableLocation::networkPath: where = L"a network path"; break;
     case ExecutableLocation::substitutedDrive: where = L"a drive made with subst"; break;
     }
-    return std::wstring(L"keldraagent.exe lies on ") + where +
-           L", which Windows cannot reach when it starts services at boot; the service will fail to start "
-           L"then: install the agent on a local drive";
+    // A share that the service's account can read is there at boot, once the
+    // network is: only a drive letter is sure to be missing.
+    const bool drive = location != ExecutableLocation::networkPath;
+    return std::wstring(L"keldraagent.exe lies on ") + where + L", which Windows " +
+           (drive ? L"cannot" : L"may not") + L" reach when it starts services at boot; the service " +
+           (drive ? L"will" : L"may") + L" fail to start then: install the agent on a local drive";
 }

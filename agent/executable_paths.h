@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "security_descriptor_text.h"
+
 // The executable's directory: the path up to its last '\' or '/'. A path
 // without either (or an empty one) is used whole.
 std::string moduleDirectory(const std::string& modulePath);
@@ -33,29 +35,37 @@ std::wstring eventMessageFilePath(const std::string& modulePath);
 // and the event message library beside them.
 std::vector<std::string> serviceProgramPaths(const std::string& modulePath);
 
-// One entry of an access list as the system holds it: type, flags, access
-// mask and the account's security identifier in text form ("S-1-1-0").
-struct AccessEntry {
-    std::uint8_t type;
-    std::uint8_t flags;
-    std::uint32_t mask;
+// Someone besides SYSTEM, Administrators, TrustedInstaller and the account
+// running INSTALL (an administrator already) who could change a folder or
+// file that the service runs: its owner, who may always rewrite its access
+// list, or an account or group that an allow entry lets write or append to
+// it, delete it or what it holds, change its permissions or take its
+// ownership.
+struct ProgramChanger {
     std::wstring sid;
+    bool owns;
 };
 
-// The broad groups (Everyone, Authenticated Users, Users, Interactive,
-// Guests, Anonymous Logon, Domain Users of any domain) that an access list
-// lets change an object: write or append to it, delete it or what it holds,
-// change its permissions or take its ownership. Only allow entries that
-// apply to the object itself count; an inherit-only entry applies only to
-// what is created inside it later. Each group is named once, in English.
-std::vector<std::wstring> groupsThatCanChange(const std::vector<AccessEntry>& entries);
+// Entries that apply to the object itself count; for a folder, so do those
+// that files created in it later inherit, inherit-only or not. CREATOR
+// OWNER belongs in inherit-only entries alone (it stands for whoever creates
+// a file, who is judged as a writer of the folder), and counts anywhere
+// else. Deny entries are not weighed: whether one takes a right away depends
+// on groups that the text does not show, and leaving them out can only add
+// a warning, never hide one. Each account once, the owner first, then in
+// the order of the entries.
+std::vector<ProgramChanger> whoElseCanChange(const SecurityDescriptorText& descriptor, bool folder,
+                                             const std::wstring& runningAccount);
 
-std::wstring changeableProgramMessage(const std::wstring& group, const std::wstring& path);
+// name: the account as Windows names it ("BUILTIN\Users", "Everyone").
+std::wstring changeableProgramMessage(const std::wstring& name, const std::wstring& path);
+std::wstring ownedProgramMessage(const std::wstring& name, const std::wstring& path);
 
 // Where the executable lies, as far as the service manager is concerned: it
-// starts services at boot, before anyone has mapped a network drive or made
-// a drive with subst (both exist only in the logon session that made them),
-// and a network path may not be reachable then or by the service's account.
+// starts services at boot, in logon sessions of their own, where no network
+// drive is mapped and no drive made with subst exists (both belong to the
+// logon session that made them); a network path may be unreachable then, or
+// unreadable for the service's account.
 enum class ExecutableLocation { local, networkDrive, networkPath, substitutedDrive };
 
 // The drive letter and colon that a path begins with ("\\?\" or "\\.\"

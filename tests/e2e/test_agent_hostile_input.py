@@ -2,6 +2,7 @@
 program's service or event source is never changed, an executable path that
 the service manager would rewrite is refused, and one it cannot start is
 reported. Names given to the helpers here are made the host's own."""
+import os
 import re
 
 import pytest
@@ -25,6 +26,11 @@ SUBSTITUTED = (b"keldraagent.exe lies on a drive made with subst, which Windows 
 def changeable(group, path):
     return (b"%s can change %s, which the service runs with its account's rights; install the agent in a folder "
             b"under Program Files" % (group, path))
+
+
+def owned(account, path):
+    return (b"%s owns %s, which the service runs with its account's rights, and so can change its access list; "
+            b"install the agent in a folder under Program Files" % (account, path))
 
 
 def run_agent(host, agent, command, name):
@@ -158,19 +164,22 @@ def test_a_path_too_long_to_start_is_installed_and_reported(host, dist, length, 
     assert run_agent(host, agent, "REMOVE", name).returncode == 0
 
 
-def test_what_everyone_can_change_or_a_substituted_drive_is_reported_and_installed_all_the_same(
+def test_what_others_own_or_everyone_can_change_or_a_substituted_drive_is_reported_and_installed_all_the_same(
         host, dist, fixtures):
-    require_wine(host, "access lists made through Unix modes, a substituted drive through a dosdevices link")
+    require_wine(host, "access lists made through Unix modes and chown, a substituted drive through a dosdevices link")
     agent = host.place(dist / "keldraagent.exe", "KeldraOpen", "keldraagent.exe")
     host.place(fixtures / "keldraworker.exe", "KeldraOpen", "keldraworker.exe")
     folder = host.drive_c / "KeldraOpen"
-    # Under Wine an access list follows the Unix mode: "other" is Everyone.
+    # Under Wine an access list follows the Unix mode ("other" is Everyone), and another uid owns as ANONYMOUS LOGON.
     for path, mode in ((folder, 0o777), (folder / "keldraworker.exe", 0o757)):
         path.chmod(mode)
+    os.chown(folder, 4242, 4242)
     result = run_agent(host, agent, "INSTALL", "OpenFolder")
-    assert messages(result.stdout) == [changeable(b"Everyone", b"C:\\KeldraOpen"),
+    assert messages(result.stdout) == [owned(b"NT AUTHORITY\\ANONYMOUS LOGON", b"C:\\KeldraOpen"),
+                                       changeable(b"Everyone", b"C:\\KeldraOpen"),
                                        changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], outcome(result)
     assert state(host, "OpenFolder")[0] is not None
+    os.chown(folder, os.getuid(), os.getgid())
     for path in (folder, folder / "keldraworker.exe"):
         path.chmod(0o755)
     # Made as subst makes it (Wine's subst does nothing), found through the prefix's drive link.

@@ -78,7 +78,7 @@ class WindowsHost:
         self.tag = secrets.token_hex(3)
         self.program_files = pathlib.Path(os.environ.get("ProgramFiles", "C:\\Program Files"))
         # Not C:\, whose new folders give Authenticated Users Modify: INSTALL
-        # warns when broad groups can change the agent's folder.
+        # warns when anyone but the system and administrators can change it.
         self.drive_c = self.program_files / f"{PREFIX}-{self.tag}"
         LOGS.mkdir(parents=True, exist_ok=True)
         self.logs = pathlib.Path(tempfile.mkdtemp(prefix=time.strftime("session-%Y%m%d-%H%M%S-"), dir=LOGS))

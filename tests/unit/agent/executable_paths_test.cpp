@@ -69,25 +69,58 @@ TEST(EventMessageFile, LiesInTheExecutablesDirectory) {
     for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
-TEST(ServiceProgramAccess, OnlyBroadGroupsAllowedToChangeTheObjectItselfCount) {
-    const wchar_t* const domain = L"S-1-5-21-1004336348-1177238915-682003330-";
-    const struct { AccessEntry entry; const wchar_t* group; } cases[] = {  // group null: does not count
-        // Modify; inherited by children and applying here; inherited from the parent.
-        {{0, 0, 0x1301ff, L"S-1-1-0"}, L"Everyone"}, {{0, 0x03, 0x2, L"S-1-5-11"}, L"Authenticated Users"},
-        {{0, 0x10, 0x4, L"S-1-5-32-545"}, L"Users"}, {{0, 0, 0x40, L"S-1-5-4"}, L"Interactive"},
-        {{0, 0, 0x10000, L"S-1-5-32-546"}, L"Guests"}, {{0, 0, 0x40000, L"S-1-5-7"}, L"Anonymous Logon"},
-        {{9, 0, 0x80000, domain + std::wstring(L"513")}, L"Domain Users"},
-        {{0, 0, 0x40000000, L"S-1-1-0"}, L"Everyone"},
-        // Read and execute; attributes and permissions read; inherit-only; deny.
-        {{0, 0, 0x1200a9, L"S-1-1-0"}, nullptr}, {{0, 0, 0x20130, L"S-1-5-32-545"}, nullptr},
-        {{0, 0x0b, 0x10000000, L"S-1-5-11"}, nullptr}, {{1, 0, 0x1f01ff, L"S-1-1-0"}, nullptr},
-        {{0, 0, 0x1f01ff, L"S-1-5-18"}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-32-544"}, nullptr},
-        {{0, 0, 0x1f01ff, domain + std::wstring(L"1001")}, nullptr}, {{0, 0, 0x1f01ff, L"S-1-5-21-1-513"}, nullptr},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(groupsThatCanChange({c.entry}), c.group ? std::vector<std::wstring>{c.group}
-                                                          : std::vector<std::wstring>{}) << c.entry.sid;
+// The owner ("O ") and the writers ("W ") that INSTALL warns about, or "unreadable".
+std::wstring changers(const wchar_t* sddl, bool folder) {
+    SecurityDescriptorText descriptor;
+    if (!readSecurityDescriptorText(sddl, descriptor)) return L"unreadable";
+    std::wstring found;
+    for (const ProgramChanger& changer : whoElseCanChange(descriptor, folder, L"S-1-5-21-0-0-0-1000")) {
+        found += (found.empty() ? L"" : L" ") + std::wstring(changer.owns ? L"O " : L"W ") + changer.sid;
     }
+    return found;
+}
+
+TEST(ServiceProgramAccess, OwnersAndWritersBesidesTheSystemAndAdministratorsAreNamed) {
+    const std::wstring ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const struct { std::wstring sddl; bool folder; const wchar_t* expected; } cases[] = {
+        // Program Files as Windows ships it, and a program an administrator placed in a folder there.
+        {L"O:" + ti + L"G:" + ti + L"D:PAI(A;;FA;;;" + ti + L")(A;CIIO;GA;;;" + ti + L")(A;;0x1301bf;;;SY)"
+         L"(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)"
+         L"(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)(A;OICIIO;GXGR;;;AC)(A;;0x1200a9;;;S-1-15-2-2)"
+         L"(A;OICIIO;GXGR;;;S-1-15-2-2)", true, L""},
+        {L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)(A;ID;0x1200a9;;;AC)", false, L""},
+        // C:\, a folder a user made there with inheritance stripped, ProgramData.
+        {L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)",
+         true, L"W S-1-5-11"},
+        {L"O:" + user + L"D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1301bf;;;AU)", true,
+         L"O S-1-5-21-1004336348-1177238915-682003330-1001 W S-1-5-11"},
+        {L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;DCLCRPCR;;;BU)",
+         true, L"W S-1-5-32-545"},
+        // Under Wine: the running account's folder with mode 777, a folder of another uid.
+        {L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)(A;OICI;0x1301ff;;;WD)", true,
+         L"W S-1-1-0"},
+        {L"O:AND:(A;OICI;FA;;;SY)(A;OICI;FA;;;AN)(A;OICI;0x1200a9;;;WD)", true, L"O S-1-5-7"},
+        // What new files inherit counts for a folder alone; what only subfolders inherit never.
+        {L"O:BAD:(A;OIIO;GW;;;IU)(A;CIIO;GA;;;BG)", true, L"W S-1-5-4"},
+        {L"O:BAD:(A;OIIO;GW;;;IU)(A;CIIO;GA;;;BG)", false, L""},
+        {L"O:BAD:(A;OI;FA;;;CO)(A;;0x1301bf;;;S-1-5-21-1-2-3-513)(A;;FA;;;DU)(A;;FA;;;LA)", false,
+         L"W S-1-3-0 W S-1-5-21-1-2-3-513 W DU W LA"},
+        // Each change right alone; reading, executing and the like; deny and conditional entries.
+        {L"O:BAD:(A;;0x2;;;WD)(A;;0X4;;;AN)(A;;DC;;;IU)(A;;SD;;;NU)(A;;WD;;;BG)(A;;WO;;;AU)(A;;GA;;;BU)"
+         L"(A;;GW;;;S-1-5-32-547)(A;;FRFX;;;NS)(A;;GRGXRC;;;LS)(A;;0x130;;;SU)(D;;FA;;;WD)", false,
+         L"W S-1-1-0 W S-1-5-7 W S-1-5-4 W S-1-5-2 W S-1-5-32-546 W S-1-5-11 W S-1-5-32-545 W S-1-5-32-547"},
+        {L"O:BAD:(XA;;0x1200a9;;;BU;(Exists WIN://SYSAPPID))(XA;;FA;;;IU;(@User.x == \"a)\"))(OA;;GA;;;AU)",
+         false, L"W S-1-5-4 W S-1-5-11"},
+        // No access list, a null one.
+        {L"O:BA", false, L"W S-1-1-0"}, {L"O:BAD:NO_ACCESS_CONTROL", false, L"W S-1-1-0"},
+        {L"O:D:", false, L"unreadable"}, {L"D:(A;;FA;;SY)", false, L"unreadable"},
+        {L"D:(Q;;FA;;;SY)", false, L"unreadable"}, {L"D:(A;;FA;;;S-1-)", false, L"unreadable"},
+        {L"D:(A;;XY;;;SY)", false, L"unreadable"}, {L"D:(A;;FA;;;SY", false, L"unreadable"},
+        {L"D:(A;;0x;;;SY)", false, L"unreadable"}, {L"D:(A;;FA;;;SY)x", false, L"unreadable"},
+        {L"D:(XA;;FA;;;WD;x)", false, L"unreadable"}, {L"D:(A;ZZ;FA;;;SY)", false, L"unreadable"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(changers(c.sddl.c_str(), c.folder), c.expected) << c.sddl;
 }
 
 TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart) {
@@ -104,6 +137,14 @@ TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart)
         EXPECT_EQ(driveOf(c.path), c.drive) << c.path;
         EXPECT_EQ(executableLocation(c.path, c.remote, c.target), c.location) << c.path;
     }
+    // A share that the service's account can read is there at boot; a drive letter never.
+    EXPECT_EQ(executableLocationMessage(Location::networkPath),
+              L"keldraagent.exe lies on a network path, which Windows may not reach when it starts services at boot; "
+              L"the service may fail to start then: install the agent on a local drive");
+    EXPECT_EQ(executableLocationMessage(Location::networkDrive),
+              L"keldraagent.exe lies on a network drive, which Windows cannot reach when it starts services at boot; "
+              L"the service will fail to start then: install the agent on a local drive");
+    EXPECT_EQ(executableLocationMessage(Location::local), L"");
 }
 
 }  // namespace

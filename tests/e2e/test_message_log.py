@@ -41,5 +41,6 @@ def test_with_an_event_source_each_message_is_one_information_event(host, fixtur
     calls = EVENT_CALL.findall(trace)
     assert calls == [("0x0004", "0x0000", "0x00000000", "0x0001", "0x00000000")] * 3 + [
         ("0x0002", "0x0000", "0x00000001", "0x0001", "0x00000000")]
-    # Wine traces a warning's text on its own channel.
+    # Wine traces a warning's text in a class of its own.
     assert EVENT_TEXT.findall(trace) == texts[:3]
+    assert re.findall(r'warn:eventlog:ReportEventW L"(.*)"', trace) == [SUMMARY]

@@ -100,6 +100,12 @@ def wine_only(host, why):
     return host.traced
 
 
+# Why a program whose own path is MAX_PATH (260) characters or longer cannot
+# be started on Windows, by Python as by any other caller.
+LONG_MODULE_PATH = ('CreateProcessW: "the module name portion of lpCommandLine is limited to MAX_PATH '
+                    'characters"')
+
+
 def require_wine(host, why):
     """Skips a case that cannot run on a Windows host at all."""
     if host.kind != "wine":

@@ -94,7 +94,8 @@ def test_another_programs_service_or_event_source_is_never_changed(host, agent, 
     elif service == "older":
         add_service(host, name, "%s RUN prompt" % programs["older"])
     elif service == "ours":
-        assert run_agent(host, agent, "INSTALL", name).returncode == 0
+        installed = run_agent(host, agent, "INSTALL", name)
+        assert (installed.returncode, installed.stdout) == (0, b""), outcome(installed)
     if "source" in prepared:
         add_source(host, name, prepared["source"], prepared.get("kind", "REG_SZ"))
     before = state(host, name)

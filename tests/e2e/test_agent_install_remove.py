@@ -13,7 +13,6 @@ from test_agent_command_line import BANNER
 from wine_session import outcome, wine_only
 
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
-PASSWORD = "S3cret pass!"
 QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
 DELETE_CALL = re.compile(r"trace:service:DeleteService ")
 QUERIES = "REMOVE's own service calls: how often it queried the status, and whether it deleted"
@@ -33,12 +32,21 @@ def console_line(message):
 INSTALLED = []
 
 
-def run_agent(host, agent, *args, password=PASSWORD, env=None):
-    """Runs keldraagent with the password variable set, or absent for None."""
+def run_agent(host, agent, *args, password=..., env=None):
+    """Runs keldraagent with the password variable set (to the password of
+    the host's account by default), or absent for None."""
+    password = host.account_password if password is ... else password
     args = (args[0], host.service_name(args[1]), *args[2:])
     if args[0] == "INSTALL":
         INSTALLED.append(args[1])
     return host.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
+
+
+def install(host, agent, name, *options):
+    """An INSTALL that a test builds on: it must register the service, and
+    then prints nothing."""
+    result = run_agent(host, agent, "INSTALL", name, *options)
+    assert (result.returncode, result.stdout, service_values(host, name) is None) == (0, b"", False), outcome(result)
 
 
 def service_values(host, name):
@@ -96,7 +104,7 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
         "TypesSupported": ("REG_DWORD", "0x7"),
     }
     # The password reaches the system only through CreateServiceW.
-    assert PASSWORD.encode() not in result.stdout + result.stderr
+    assert host.account_password.encode() not in result.stdout + result.stderr
 
 
 @pytest.mark.parametrize("name, options, display, account", [
@@ -150,7 +158,7 @@ def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(host, agent
 
 def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_the_source(
         host, agent, fixtures):
-    assert run_agent(host, agent, "INSTALL", "existing", "-d", "First").returncode == 0
+    install(host, agent, "existing", "-d", "First")
     key = EVENT_SOURCES + "\\" + host.service_name("existing")
     # An earlier installation's message file, in another directory.
     assert host.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\Old\\vossevent.dll",
@@ -231,7 +239,7 @@ REMOVALS = [
 def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_five_polls(
         host, agent, stub, name, stop, queries, deleted, least):
     if stop == "installed":
-        assert run_agent(host, agent, "INSTALL", name).returncode == 0
+        install(host, agent, name)
     else:
         create_stub_service(host, stub, name, stop)
     result, trace, seconds = remove_traced(host, agent, name)
@@ -251,7 +259,7 @@ def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_f
 
 
 def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(host, agent, fixtures):
-    assert run_agent(host, agent, "INSTALL", "heldopen").returncode == 0
+    install(host, agent, "heldopen")
     # A program keeps the service open, as the Services console does.
     # It ends by itself: Wine's service manager keeps the handle of a client
     # killed while it waits for a status notice open for ever.

@@ -260,6 +260,7 @@ class WineSession:
     kind = "wine"
     traced = not PORTABLE
     start_limit = 10  # seconds Wine's service manager waits for a start
+    account_password = "S3cret pass!"  # Wine's service manager drops it unchecked
 
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix=SESSION_ROOT_PREFIX))

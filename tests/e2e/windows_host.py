@@ -222,7 +222,7 @@ class WindowsHost:
                 for name, data, kind in values}
 
     def windows_path(self, path):
-        return str(pathlib.Path(path).resolve())
+        return os.path.abspath(path)  # a link named stays named; no file system call
 
     def place(self, source, *relative):
         return place_file(self, source, relative)

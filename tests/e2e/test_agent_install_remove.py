@@ -165,7 +165,8 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
                     "/f").returncode == 0
     assert host.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
 
-    result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
+    # An account Windows knows: an unknown one could be refused first (1057).
+    result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "LocalSystem")
     assert result.returncode == 0
     exists_text = system_text(host, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
@@ -263,11 +264,10 @@ def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_f
 
 def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(host, agent, fixtures):
     install(host, agent, "heldopen")
-    # A program keeps the service open, as the Services console does.
-    # It ends by itself: Wine's service manager keeps the handle of a client
-    # killed while it waits for a status notice open for ever.
-    holder = host.spawn(fixtures / "scmclient.exe", "wait", host.service_name("heldopen"), 4, 15000)
-    assert holder.stdout.readline().strip() == b"waiting", holder.communicate()
+    # A program keeps the service open, as the Services console does, and
+    # ends by itself.
+    holder = host.spawn(fixtures / "scmclient.exe", "hold", host.service_name("heldopen"), 15000)
+    assert holder.stdout.readline().strip() == b"holding", holder.communicate()
     assert host.run("sc", "delete", host.service_name("heldopen")).returncode == 0  # marked, since it is held
     result = run_agent(host, agent, "REMOVE", "heldopen")
     assert result.returncode == 0 and service_values(host, "heldopen") is not None

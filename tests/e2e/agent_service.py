@@ -9,7 +9,7 @@ with its times: checks of those are Wine-only (wine_session.wine_only). On
 Windows the messages come from the Application log instead."""
 import collections
 import re
-import select
+import threading
 import time
 
 from wine_session import FIXTURES, outcome, wine_only
@@ -250,13 +250,22 @@ def wait_until_gone(host, fixtures, pids, timeout=15.0):
         time.sleep(0.3)
 
 
+def first_line(process, timeout):
+    """The first line of a process's piped output, or b"" when none comes in
+    time. Read in a thread: select() takes no pipes on Windows."""
+    line = []
+    reader = threading.Thread(target=lambda: line.append(process.stdout.readline()), daemon=True)
+    reader.start()
+    reader.join(timeout)
+    return line[0] if line else b""
+
+
 def watch_exit(host, fixtures, windows_pid, timeout_ms=120000):
     """A processprobe that holds the process and prints its exit code when it
     ends; returned once it holds it (on a loaded machine starting it can take
     seconds)."""
     watcher = host.spawn(fixtures / "processprobe.exe", "wait", windows_pid, timeout_ms)
-    ready, _, _ = select.select([watcher.stdout], [], [], 60)
-    first = watcher.stdout.readline().decode().split() if ready else []
+    first = first_line(watcher, 60).decode().split()
     if first != ["waiting"]:
         watcher.kill()
         raise AssertionError(f"watcher not ready: {first} {watcher.communicate()[1][-2000:]!r}")

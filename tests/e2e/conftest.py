@@ -1,4 +1,4 @@
-import re
+import hashlib
 
 import pytest
 
@@ -47,8 +47,9 @@ def fixtures():
 
 @pytest.fixture
 def launcher(host, dist, fixtures, request):
-    """mirelt with a temporary directory and a corner of drive_c of this test's own."""
-    return Launcher(host, dist, fixtures, re.sub(r"[^A-Za-z0-9_.-]", "_", request.node.name))
+    """mirelt with a temporary directory and a corner of drive_c of this test's own, named by a short
+    hash of the test: Windows skips a TMP of more than about 130 characters."""
+    return Launcher(host, dist, fixtures, hashlib.sha256(request.node.nodeid.encode()).hexdigest()[:12])
 
 
 @pytest.fixture(scope="module", autouse=True)

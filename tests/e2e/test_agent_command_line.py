@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 from agent_service import TIMESTAMP
-from wine_session import wine_only
+from wine_session import LONG_MODULE_PATH, require_wine, wine_only
 
 BANNER = (b"Keldra Agent\r\n"
           b"Version: 9.8.0\r\n"
@@ -81,6 +81,7 @@ def test_characters_outside_the_code_page_never_silence_the_console(host, dist):
 
 
 def test_a_module_path_longer_than_max_path_is_shown_whole(host, dist):
+    require_wine(host, LONG_MODULE_PATH)
     parts = ["Deep"] + ["directory-%02d-%s" % (i, "x" * 20) for i in range(10)]
     agent = host.place(dist / "keldraagent.exe", *parts, "keldraagent.exe")
     assert len(agent) > 260

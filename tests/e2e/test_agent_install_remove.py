@@ -13,7 +13,6 @@ from test_agent_command_line import BANNER
 from wine_session import exit_status, outcome, wine_only
 
 PASSWORD_VARIABLE = "KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD"
-PASSWORD = "S3cret pass!"
 QUERY_CALL = re.compile(r"^(\d+\.\d+):\S*trace:service:QueryServiceStatus ", re.M)
 DELETE_CALL = re.compile(r"trace:service:DeleteService ")
 QUERIES = "REMOVE's own service calls: how often it queried the status, and whether it deleted"
@@ -33,12 +32,21 @@ def console_line(*messages):
 INSTALLED = []
 
 
-def run_agent(host, agent, *args, password=PASSWORD, env=None):
-    """Runs keldraagent with the password variable set, or absent for None."""
+def run_agent(host, agent, *args, password=..., env=None):
+    """Runs keldraagent with the password variable set (to the password of
+    the host's account by default), or absent for None."""
+    password = host.account_password if password is ... else password
     args = (args[0], host.service_name(args[1]), *args[2:])
     if args[0] == "INSTALL":
         INSTALLED.append(args[1])
     return host.run(agent, *args, env={PASSWORD_VARIABLE: password, **(env or {})})
+
+
+def install(host, agent, name, *options):
+    """An INSTALL that a test builds on: it must register the service, and
+    then prints nothing."""
+    result = run_agent(host, agent, "INSTALL", name, *options)
+    assert (result.returncode, result.stdout, service_values(host, name) is None) == (0, b"", False), outcome(result)
 
 
 def service_values(host, name):
@@ -99,7 +107,7 @@ def test_install_registers_an_automatic_own_process_service_and_its_event_source
         "TypesSupported": ("REG_DWORD", "0x7"),
     }
     # The password reaches the system only through CreateServiceW.
-    assert PASSWORD.encode() not in result.stdout + result.stderr
+    assert host.account_password.encode() not in result.stdout + result.stderr
 
 
 @pytest.mark.parametrize("part", [0, pytest.param(1, marks=pytest.mark.xfail(
@@ -165,14 +173,15 @@ def test_a_service_name_with_a_blank_reaches_the_started_agent_whole(host, agent
 
 def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_the_source(
         host, agent, fixtures):
-    assert run_agent(host, agent, "INSTALL", "existing", "-d", "First").returncode == 0
+    install(host, agent, "existing", "-d", "First")
     key = EVENT_SOURCES + "\\" + host.service_name("existing")
     # An earlier installation's message file, in another directory.
     assert host.run("reg", "add", key, "/v", "EventMessageFile", "/d", "C:\\Old\\vossevent.dll",
                     "/f").returncode == 0
     assert host.run("reg", "delete", key, "/v", "TypesSupported", "/f").returncode == 0
 
-    result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "other")
+    # An account Windows knows: an unknown one could be refused first (1057).
+    result = run_agent(host, agent, "INSTALL", "existing", "-d", "Second", "-u", "LocalSystem")
     assert result.returncode == exit_status(1073), outcome(result)
     exists_text = system_text(host, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
@@ -190,7 +199,8 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     ("nopass1", None, ".\\Administrator", None), ("nopass2", "", ".\\Administrator", None),
     ("nopass3", None, "CORP\\svcuser", None), ("nopass4", None, "svcuser@corp.example", None),
     ("nopass5", None, "LocalSystem", "LocalSystem"), ("nopass6", "", "LocalService", "NT AUTHORITY\\LocalService"),
-    pytest.param("nopass7", None, "NT SERVICE\\nopass7", "NT SERVICE\\nopass7", marks=NO_SUCH_ACCOUNT),
+    # Windows knows NT SERVICE\<name> only as the service's own virtual account.
+    ("nopass7", None, "NT SERVICE\\<own name>", "NT SERVICE\\<own name>"),
     pytest.param("nopass8", None, "CORP\\gmsa-keldra$", "CORP\\gmsa-keldra$", marks=NO_SUCH_ACCOUNT),
     ("nopass9", None, "NT AUTHORITY\\Network Service", "NT AUTHORITY\\NetworkService"),
     # Windows has that virtual account only for the service of that name.
@@ -198,6 +208,8 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
 ])
 def test_install_without_password_changes_nothing_and_exits_1_unless_the_account_takes_none(
         host, agent, name, password, account, registered):
+    own = host.service_name(name)
+    account, registered = (text and text.replace("<own name>", own) for text in (account, registered))
     result = run_agent(host, agent, "INSTALL", name, "-u", account, password=password)
     if registered != "refused" and registered:
         assert (result.returncode, result.stdout, service_values(host, name)["ObjectName"]) == (
@@ -205,7 +217,7 @@ def test_install_without_password_changes_nothing_and_exits_1_unless_the_account
         return
     assert result.returncode == 1
     refusal = (b"ERROR: %s is the virtual account of another service; the one of this service is NT SERVICE\\%s. "
-               b"Nothing was installed." % (account.encode(), host.service_name(name).encode()))
+               b"Nothing was installed." % (account.encode(), own.encode()))
     assert console_line(refusal if registered else b"ERROR: KELDRA_AGENT_SERVICE_ACCOUNT_PASSWORD environment "
                         b"variable is not set.").match(result.stdout), result.stdout
     assert service_values(host, name) is None
@@ -253,7 +265,7 @@ STOP_TIMED_OUT = (b"the service has not stopped within five seconds, so it was n
 def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_five_polls(
         host, agent, stub, name, stop, queries, deleted, least):
     if stop == "installed":
-        assert run_agent(host, agent, "INSTALL", name).returncode == 0
+        install(host, agent, name)
     else:
         create_stub_service(host, stub, name, stop)
     result, trace, seconds = remove_traced(host, agent, name)
@@ -277,12 +289,11 @@ def test_remove_polls_once_a_second_until_the_service_stops_and_gives_up_after_f
 
 
 def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gone(host, agent, fixtures):
-    assert run_agent(host, agent, "INSTALL", "heldopen").returncode == 0
-    # A program keeps the service open, as the Services console does.
-    # It ends by itself: Wine's service manager keeps the handle of a client
-    # killed while it waits for a status notice open for ever.
-    holder = host.spawn(fixtures / "scmclient.exe", "wait", host.service_name("heldopen"), 4, 15000)
-    assert holder.stdout.readline().strip() == b"waiting", holder.communicate()
+    install(host, agent, "heldopen")
+    # A program keeps the service open, as the Services console does, and
+    # ends by itself.
+    holder = host.spawn(fixtures / "scmclient.exe", "hold", host.service_name("heldopen"), 15000)
+    assert holder.stdout.readline().strip() == b"holding", holder.communicate()
     assert host.run("sc", "delete", host.service_name("heldopen")).returncode == 0  # marked, since it is held
     result = run_agent(host, agent, "REMOVE", "heldopen")
     assert result.returncode == exit_status(1072) and service_values(host, "heldopen") is not None, outcome(result)

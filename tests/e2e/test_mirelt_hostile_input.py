@@ -2,11 +2,12 @@
 the log, a log without a temporary directory is no log at all, and the root
 of a drive or share is never removed, however it is written."""
 import os
+import pathlib
 import shutil
 
 import pytest
 
-from mirelt_support import FAILED_OPEN, closing_line
+from mirelt_support import FAILED_OPEN, closing_line, log_messages
 from wine_session import outcome, require_wine
 
 FORGED = "Thu Dec 5 09:05:07 2024 The installation of C:\\Other\\x.exe returned an error."
@@ -75,14 +76,19 @@ def test_a_package_path_cannot_forge_a_line_either(launcher):
     assert not options_file.exists()
 
 
-def test_without_a_temporary_directory_nothing_is_logged_anywhere_and_the_work_goes_on(host, launcher):
-    # Windows cannot give a temporary directory this long; the current
-    # directory is on C:, whose root would otherwise receive the log.
+def test_a_temporary_directory_too_long_never_sends_the_log_to_a_root_and_the_work_goes_on(host, launcher):
+    # Too long for a temporary directory: Windows skips TMP and TEMP and
+    # takes the profile folder, Wine gives none. The current directory is on
+    # C:, whose root would otherwise receive the log.
     temp = launcher.root / ("T" * 200) / ("T" * 200)
+    profile_log = pathlib.Path(os.environ["USERPROFILE"], "mirelt.log") if host.kind == "windows" else None
     package, options_file = launcher.stage()
     result = launcher.run(launcher.win(package), "exe", "/S", launcher.win(options_file), temp=temp,
                           cwd=launcher.root)
-    assert (result.returncode, result.stdout, result.stderr) == (0, b"", FAILED_OPEN), outcome(result)
+    errors = b"" if profile_log else FAILED_OPEN
+    assert (result.returncode, result.stdout, result.stderr) == (0, b"", errors), outcome(result)
+    ready = b'Ready to install "%s" /S' % launcher.win(package).encode()
+    assert not profile_log or log_messages(profile_log.read_bytes())[-1] == ready
     assert launcher.recorded(package) == '"%s" /S' % launcher.win(package)
     assert not package.exists() and not options_file.exists()
     assert not (host.drive_c / "mirelt.log").exists()

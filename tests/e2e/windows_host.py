@@ -22,6 +22,11 @@ except ImportError:  # not Windows: the module still imports for collection
     winreg = None
 
 PREFIX = "KeldraE2E"
+# INSTALL's default account (.\Administrator) must exist for a service to be
+# registered under it (1057); GitHub's images have renamed the built-in one.
+ACCOUNT = "Administrator"
+PROBE_PRODUCTS = "Keldra probe KeldraProbe-"
+UNINSTALL = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 CONSENT = "KELDRA_E2E_ON_THIS_MACHINE"
 EVENT_SOURCES = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"
 EVENT_LINE = re.compile(r"^record=\d+ id=\d+ text=(.*)$")
@@ -86,6 +91,11 @@ class WindowsHost:
         self.keep_logs = False
         self.started = False  # only then does stop change the machine
         self.own_processes_at_start = set()
+        # No service is started as ACCOUNT, so only where the host makes it
+        # is this its password. Fourteen characters: net asks before it
+        # takes a longer one; upper and lower case, digits and a symbol.
+        self.account_password = "Kd7!" + secrets.token_hex(5)
+        self.made_account = False
 
     @property
     def start_limit(self):
@@ -104,10 +114,28 @@ class WindowsHost:
         self.started = True
         left = self.remove(PREFIX, PREFIX + "-*")
         assert not left, f"what an earlier session left could not be removed: {left}"
+        self.made_account = self.make_account()
         self.drive_c.mkdir()
+
+    def make_account(self):
+        """Makes ACCOUNT, marked with the comment PREFIX, when the machine has
+        no account of that name (or sets the password of one an earlier
+        session made); False when the account is the machine's own."""
+        listed = subprocess.run(["net", "user", ACCOUNT], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        if listed.returncode == 0 and PREFIX.encode() not in listed.stdout:
+            return False
+        made = subprocess.run(["net", "user", ACCOUNT, self.account_password,
+                               *([] if listed.returncode == 0 else ["/add", "/comment:" + PREFIX])],
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        assert made.returncode == 0, f"net user {ACCOUNT} could not be made: {outcome(made)}"
+        return True
 
     def stop(self):
         left = self.remove(PREFIX + self.tag, self.drive_c.name) if self.started else []
+        if self.made_account:
+            gone = subprocess.run(["net", "user", ACCOUNT, "/delete"], stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=60)
+            left += [] if gone.returncode == 0 else [f"the account {ACCOUNT}: {outcome(gone)}"]
         if not self.keep_logs:
             shutil.rmtree(self.logs, ignore_errors=True)
         assert not left, f"the session could not remove: {left}"
@@ -126,7 +154,17 @@ class WindowsHost:
             left += [f"process {p}" for p in self.end_processes(self.processes_under(folder))]
             shutil.rmtree(folder, ignore_errors=True)
             left += [str(folder)] if folder.exists() else []
+        for product in self.probe_products():  # else a test would find them installed already
+            result = self.run("msiexec", "/x", product, "/qn", timeout=300)
+            left += [] if result.returncode == 0 else [f"product {product}: " + outcome(result)]
         return left
+
+    def probe_products(self):
+        """The product codes of the probe packages installed on the machine."""
+        with winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE, UNINSTALL) as products:
+            codes = [winreg.EnumKey(products, i) for i in range(winreg.QueryInfoKey(products)[0])]
+        shown = [(self.reg_values(f"HKLM\\{UNINSTALL}\\{code}") or {}).get("DisplayName", ("", "")) for code in codes]
+        return [code for code, (_, name) in zip(codes, shown) if name.startswith(PROBE_PRODUCTS)]
 
     def processes_under(self, folder):
         """(pid, command line, None) of each process whose program lies in folder."""
@@ -184,7 +222,7 @@ class WindowsHost:
                 for name, data, kind in values}
 
     def windows_path(self, path):
-        return str(pathlib.Path(path).resolve())
+        return os.path.abspath(path)  # a link named stays named; no file system call
 
     def place(self, source, *relative):
         return place_file(self, source, relative)

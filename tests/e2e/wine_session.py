@@ -106,6 +106,12 @@ def wine_only(host, why):
     return host.traced
 
 
+# Why a program whose own path is MAX_PATH (260) characters or longer cannot
+# be started on Windows, by Python as by any other caller.
+LONG_MODULE_PATH = ('CreateProcessW: "the module name portion of lpCommandLine is limited to MAX_PATH '
+                    'characters"')
+
+
 def require_wine(host, why):
     """Skips a case that cannot run on a Windows host at all."""
     if host.kind != "wine":
@@ -260,6 +266,7 @@ class WineSession:
     kind = "wine"
     traced = not PORTABLE
     start_limit = 10  # seconds Wine's service manager waits for a start
+    account_password = "S3cret pass!"  # Wine's service manager drops it unchecked
 
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix=SESSION_ROOT_PREFIX))

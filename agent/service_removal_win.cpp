@@ -10,7 +10,7 @@
 
 namespace {
 
-// ERROR_SUCCESS, or the error of the step that failed, which is reported.
+// Reports the system's text for the error of a step that failed, and gives the error.
 DWORD reportedFailure(DWORD error) {
     logMessage(systemErrorText(error));
     return error;

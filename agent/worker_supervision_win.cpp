@@ -220,7 +220,8 @@ bool releaseWorker() {
 bool tellRestart(RestartReporting& reporting, const WorkerAttempt& ended) {
     const RestartDecision decision = decideRestartTelling(reporting, GetTickCount64(), ended);
     const bool launchFailed = !ended.launched && !ended.held;
-    const std::wstring launchError = launchFailed ? systemErrorText(ended.launchError) : std::wstring();
+    const bool told = decision.telling != RestartTelling::quietly;
+    const std::wstring launchError = launchFailed && told ? systemErrorText(ended.launchError) : std::wstring();
     SupervisionLock guard;
     if (SupervisionState.stopped) return false;
     if (decision.telling == RestartTelling::inFull && launchFailed) logMessage(launchError);

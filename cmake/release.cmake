@@ -35,9 +35,11 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${
 # binutils' defaults today; named here so that no toolchain drops them.
 add_compile_options(-fstack-protector-strong -D_FORTIFY_SOURCE=2)
 add_link_options(-fstack-protector-strong -Wl,--dynamicbase,--high-entropy-va,--nxcompat)
-# libssp seeds the stack guard through CryptoAPI, which loads user32 and gdi32
-# into the process; every program built with these flags links this object,
-# which seeds it first (its source says why).
+# libssp fills the stack guard through CryptoAPI, an import that Windows
+# forwards to a DLL looked for beside the program and that loads user32 and
+# gdi32 into the process; every program built with these flags links this
+# object instead, which defines the guard and its failure calls (its source
+# says why), so that libssp's own are never linked.
 add_library(keldra_stack_guard OBJECT ${CMAKE_SOURCE_DIR}/resources/stack_guard_win.c)
 set(KELDRA_STACK_GUARD_SEED $<TARGET_OBJECTS:keldra_stack_guard>)
 

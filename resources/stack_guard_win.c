@@ -1,31 +1,33 @@
-// Sets the stack protector's guard before GCC's libssp does.
+// The stack protector's guard and its two failure calls, in place of GCC's
+// libssp's own.
 //
-// libssp fills it in a constructor of its own through CryptoAPI
-// (CryptAcquireContextA, CryptGenRandom). Acquiring a provider loads the
-// provider's DLLs and, behind them, user32 and gdi32, and those stay: every
-// start of a program would pay for them, and the service would carry the
-// window manager's libraries, and on Windows a desktop heap, for its whole
-// life. libssp's constructor leaves a guard that is already set alone, so
-// this one, which runs first (the earliest priority open to programs), sets
-// it.
+// libssp fills the guard in a constructor of its own through CryptoAPI
+// (CryptAcquireContextA, CryptGenRandom), and the mere import of those
+// functions costs: current Windows forwards them from ADVAPI32 to
+// cryptsp.dll, as it forwards RtlGenRandom to cryptbase.dll, and neither is
+// a known DLL. A forwarded import is resolved before main, before the
+// programs restrict where DLLs are looked for, and the loader looks beside
+// the program first: a cryptsp.dll planted there would run with the
+// program's rights. Acquiring a provider would also load the provider's DLLs
+// and, behind them, user32 and gdi32 for the process's whole life. Defining
+// here all that libssp's ssp.o defines keeps that object, and its imports,
+// out of the programs; the fortified C library calls that libssp brings
+// still come from it and end through __chk_fail below.
 //
-// It takes nothing from a DLL that is not already loaded: this runs before
-// main, before the programs restrict where DLLs are looked for, and a DLL
-// loaded now (ADVAPI32's RtlGenRandom forwards to cryptbase.dll, for one)
-// would be looked for beside the program first. So the guard is mixed, as
-// the C runtime of Microsoft's compiler mixes its cookie, from what KERNEL32
-// answers at once and differs from one start to the next: the system time,
-// the process and thread ids, the performance counter and the tick count,
-// and the address of the stack, which address randomisation moves.
-//
-// Nothing protected is under way yet: constructors run from the C runtime's
-// start-up, before main. This function itself must not be protected, since
-// the guard it would check changes under it.
+// The guard takes nothing from a DLL that is not already loaded. It is
+// mixed, as the C runtime of Microsoft's compiler mixes its cookie, from what
+// KERNEL32 answers at once and differs from one start to the next: the
+// system time, the process and thread ids, the performance counter and the
+// tick count, and the address of the stack, which address randomisation
+// moves. It is set by a constructor of the earliest priority open to
+// programs, from the C runtime's start-up, before anything protected runs.
+// These functions must not be protected themselves, since the guard they
+// would check changes under them.
 #include <windows.h>
 
 #include <stdint.h>
 
-extern void* __stack_chk_guard;
+void* __stack_chk_guard;
 
 // One round of a 64-bit mixer, so that every input bit reaches every bit of
 // the guard.
@@ -47,6 +49,28 @@ __attribute__((constructor(101), no_stack_protector)) static void setStackGuard(
     guard = mixed(guard ^ (uint64_t)counter.QuadPart);
     guard = mixed(guard ^ GetTickCount64());
     guard = mixed(guard ^ (uint64_t)(uintptr_t)&counter);
-    // Zero would leave the guard to libssp, which would fill it anew.
+    // Never zero, the value that an overflow of zeros would match.
     __stack_chk_guard = (void*)(uintptr_t)(guard != 0 ? guard : 0x2b992ddfa23249d6ULL);
+}
+
+// A protected function found its stack overwritten, or a fortified call its
+// buffer too small: the process cannot go on safely. It says so on its
+// standard error, where a console shows it, and ends at once with the code
+// that Windows gives such a failure (STATUS_STACK_BUFFER_OVERRUN).
+__attribute__((noreturn, no_stack_protector)) static void endAfterOverrun(const char* message, DWORD length) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, length, &written, NULL);
+    TerminateProcess(GetCurrentProcess(), 0xC0000409);
+    for (;;) {
+    }
+}
+
+__attribute__((noreturn, no_stack_protector)) void __stack_chk_fail(void) {
+    static const char message[] = "*** stack smashing detected ***: terminated\r\n";
+    endAfterOverrun(message, sizeof message - 1);
+}
+
+__attribute__((noreturn, no_stack_protector)) void __chk_fail(void) {
+    static const char message[] = "*** buffer overflow detected ***: terminated\r\n";
+    endAfterOverrun(message, sizeof message - 1);
 }

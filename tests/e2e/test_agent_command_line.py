@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 from agent_service import TIMESTAMP
-from wine_session import LONG_MODULE_PATH, require_wine, wine_only
+from wine_session import LONG_MODULE_PATH, exit_status, outcome, require_wine, wine_only
 
 BANNER = (b"Keldra Agent\r\n"
           b"Version: 9.8.0\r\n"
@@ -110,9 +110,21 @@ def test_imports_only_dlls_that_every_windows_has(dist, name):
                           capture_output=True, text=True, check=True).stdout
     imported = {dll.lower() for dll in re.findall(r"DLL Name: (\S+)", dump)}
     assert imported == IMPORTED
-    # Windows forwards these ADVAPI32 exports (RtlGenRandom and its kin) to
-    # cryptbase.dll, no known DLL, looked for beside the program before main.
-    assert not set(re.findall(r"\b(SystemFunction0(?:36|40|41))\b", dump))
+    # Windows forwards these ADVAPI32 exports (RtlGenRandom and its kin, and
+    # CryptoAPI) to cryptbase.dll and cryptsp.dll, no known DLLs, looked for
+    # beside the program before main.
+    assert not set(re.findall(r"\b(SystemFunction0\d\d|Crypt[A-Z]\w+)\b", dump))
+
+
+# processprobe is built with the deliverables' flags and stack guard.
+@pytest.mark.parametrize("how, said", [("stack", b"*** stack smashing detected ***: terminated\r\n"),
+                                       ("call", b"*** buffer overflow detected ***: terminated\r\n")])
+def test_an_overrun_buffer_ends_the_program_at_once(host, fixtures, how, said):
+    within = host.run(fixtures / "processprobe.exe", "overrun", how, 16)
+    assert within.returncode == 0, outcome(within)
+    beyond = host.run(fixtures / "processprobe.exe", "overrun", how, 64)
+    # STATUS_STACK_BUFFER_OVERRUN, as Windows ends such a program.
+    assert (beyond.returncode, beyond.stderr) == (exit_status(0xC0000409), said), outcome(beyond)
 
 
 # The agent prints its banner, mirelt with three arguments ends at once: each

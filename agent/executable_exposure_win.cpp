@@ -9,6 +9,7 @@
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
+#include "own_account_win.h"
 #include "text_conversion.h"
 
 namespace {
@@ -20,17 +21,6 @@ std::wstring sidText(PSID sid) {
     if (!ConvertSidToStringSidW(sid, &text)) return L"";
     const UniqueLocalMemory<wchar_t> held(text);
     return text;
-}
-
-// The user of this process's token; empty when it cannot be read.
-std::wstring runningAccount() {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return L"";
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return L"";
-    return sidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
 }
 
 // The owner and the access list, read in one call. False when they cannot
@@ -111,7 +101,8 @@ ExecutableLocation locationOf(const std::wstring& path) {
 }  // namespace
 
 void reportExecutableExposure(const std::string& modulePath) {
-    const std::wstring account = runningAccount();
+    std::wstring account;  // stays empty when it cannot be read: then nobody counts as the running account
+    ownAccountSid(account);
     bool folder = true;  // serviceProgramPaths lists the folder first
     for (const std::string& path : serviceProgramPaths(modulePath)) {
         reportChangers(utf8ToWide(path), folder, account);

@@ -9,6 +9,7 @@
 #include "executable_paths.h"
 #include "handle_holders_win.h"
 #include "message_log_win.h"
+#include "own_account_win.h"
 #include "restart_reporting.h"
 #include "system_error_text_win.h"
 #include "system_random_win.h"
@@ -66,21 +67,6 @@ DWORD randomPipeName(std::wstring& name) {
         std::swprintf(digits, 3, L"%02x", bit);
         name += digits;
     }
-    return ERROR_SUCCESS;
-}
-
-// The text form of the agent's own account.
-DWORD ownAccountSid(std::wstring& sid) {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return GetLastError();
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> user(size);
-    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size)) return GetLastError();
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return GetLastError();
-    const UniqueLocalMemory<wchar_t> held(text);
-    sid = text;
     return ERROR_SUCCESS;
 }
 

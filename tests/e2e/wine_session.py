@@ -133,12 +133,17 @@ def without_address_randomization():
 def prefix_processes(prefix=None):
     """(Linux pid, command line, WINEPREFIX) of every process that runs with
     the given WINEPREFIX, or of every test session's prefix when None.
-    Read from /proc, so it finds them also once their wineserver is gone."""
+    Read from /proc, so it finds them also once their wineserver is gone;
+    processes of another root (a chroot's sessions, or the host's seen from
+    one) have prefixes of the same names and are left alone."""
     found = []
+    root = os.stat("/")
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit() or int(entry.name) == os.getpid():
             continue
         try:
+            if not os.path.samestat(os.stat(entry / "root"), root):
+                continue
             environ = (entry / "environ").read_bytes().split(b"\0")
             cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1").strip()
         except OSError:

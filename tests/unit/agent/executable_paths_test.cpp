@@ -152,6 +152,8 @@ TEST(ServiceProgramAccess, OwnersAndWritersBesidesTheSystemAndAdministratorsAreN
         // C:\, C:\Program Files and C:\ProgramData as Windows ships them.
         {L"O:" + ti + L"G:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)"
          L"(A;;LC;;;AU)", L""},
+        {L"O:SYD:(A;OICIIO;GA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;CI;LC;;;BU)(A;CIIO;DC;;;BU)",
+         L""},  // C:\ of Windows Server
         {cases[0].sddl, L""},
         {cases[4].sddl, L""},
         {cases[3].sddl, L"O S-1-5-21-1004336348-1177238915-682003330-1001 W S-1-5-11"},

@@ -84,7 +84,9 @@ void reportChangers(const ProgramPath& path, const std::string& folder, const st
     const DWORD error = readSecurity(utf8ToWide(path.path), descriptor, text);
     if (error == ERROR_FILE_NOT_FOUND && path.part != ProgramPart::folder) return;
     if (error != ERROR_SUCCESS) {
-        logMessage(unreadableSecurityMessage(path.path, text.empty() ? systemErrorText(error) : text));
+        const std::wstring reason = text.empty() ? systemErrorText(error) : L"it reads " + text + L", in a form "
+                                                                             L"INSTALL does not know";
+        logMessage(unreadableSecurityMessage(path.path, reason));
         return;
     }
     descriptor.owner = spelledOut(descriptor.owner);

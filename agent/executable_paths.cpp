@@ -143,18 +143,18 @@ std::vector<ProgramChanger> whoElseCanChange(const SecurityDescriptorText& descr
 std::wstring changerMessage(const std::wstring& name, bool owns, const ProgramPath& path, const std::string& folder) {
     const std::wstring where = utf8ToWide(path.path);
     const std::wstring advice = L"; install the agent in a folder under Program Files";
+    const std::wstring verb = owns ? L" owns " : L" can change ";
+    const std::wstring ownerAlso = owns ? L", and so can change its access list" : L"";
     switch (path.part) {
     case ProgramPart::folderAbove:
-        return name + (owns ? L" owns " : L" can change ") + where + L", which holds " + utf8ToWide(folder) +
-               (owns ? L", and so can change its access list," : L":") +
-               L" it can move that folder away and put one of its own in its place, whose programs the service "
+        return name + verb + where + L", which holds " + utf8ToWide(folder) + ownerAlso +
+               L": it can move that folder away and put one of its own in its place, whose programs the service "
                L"would run with its account's rights" + advice;
     case ProgramPart::messageLibrary:
         // The Event Viewer maps a message library as data: no code of it runs.
-        return name + (owns ? L" owns " : L" can change ") + where +
-               (owns ? L", and so can change its access list," : L",") +
-               L" from which the Event Viewer reads the text of the service's events: it can make them say what "
-               L"it likes, though not run code as the service's account" + advice;
+        return name + verb + where + L", from which the Event Viewer reads the text of the service's events" +
+               ownerAlso + L": it can make them say what it likes, though not run code as the service's account" +
+               advice;
     case ProgramPart::folder:
     case ProgramPart::program:
         break;

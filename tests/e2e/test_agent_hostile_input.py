@@ -39,10 +39,10 @@ def owned(account, path):
 
 
 def above(account, owns, path, folder):
-    return (b"%s %s %s, which holds %s%s it can move that folder away and put one of its own in its place, whose "
+    return (b"%s %s %s, which holds %s%s: it can move that folder away and put one of its own in its place, whose "
             b"programs the service would run with its account's rights; install the agent in a folder under Program "
             b"Files" % (account, b"owns" if owns else b"can change", path, folder,
-                        b", and so can change its access list," if owns else b":"))
+                        b", and so can change its access list" if owns else b""))
 
 
 def run_agent(host, agent, command, name):

@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 import time
 
-from wine_session import FIXTURES, LOGS, outcome, place_file, run_program, spawn_program
+from wine_session import FIXTURES, LOGS, outcome, place_file, run_program, spawn_program, wait_for_installer
 
 try:
     import winreg
@@ -155,6 +155,7 @@ class WindowsHost:
             shutil.rmtree(folder, ignore_errors=True)
             left += [str(folder)] if folder.exists() else []
         for product in self.probe_products():  # else a test would find them installed already
+            wait_for_installer(self)
             result = self.run("msiexec", "/x", product, "/qn", timeout=300)
             left += [] if result.returncode == 0 else [f"product {product}: " + outcome(result)]
         return left

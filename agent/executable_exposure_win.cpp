@@ -10,6 +10,7 @@
 #include "handle_holders_win.h"
 #include "message_log_win.h"
 #include "own_account_win.h"
+#include "system_error_text_win.h"
 #include "text_conversion.h"
 
 namespace {
@@ -23,23 +24,23 @@ std::wstring sidText(PSID sid) {
     return text;
 }
 
-// The owner and the access list, read in one call. False when they cannot
-// be read (a worker or library not yet placed beside the agent, for one).
-bool readSecurity(const std::wstring& path, SecurityDescriptorText& descriptor) {
+// The owner and the access list, read in one call: ERROR_SUCCESS, or the
+// error of the call that failed; `text` keeps what could not be understood.
+DWORD readSecurity(const std::wstring& path, SecurityDescriptorText& descriptor, std::wstring& text) {
     PSECURITY_DESCRIPTOR binary = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, ownerAndAccessList, /* owner */ nullptr,
-                              /* group */ nullptr, /* access list */ nullptr, /* audit list */ nullptr,
-                              &binary) != ERROR_SUCCESS) {
-        return false;
-    }
+    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, ownerAndAccessList, /* owner */ nullptr,
+                                              /* group */ nullptr, /* access list */ nullptr,
+                                              /* audit list */ nullptr, &binary);
+    if (error != ERROR_SUCCESS) return error;
     const UniqueLocalMemory<void> heldBinary(binary);
-    wchar_t* text = nullptr;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(binary, SDDL_REVISION_1, ownerAndAccessList, &text,
+    wchar_t* converted = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(binary, SDDL_REVISION_1, ownerAndAccessList, &converted,
                                                               /* length */ nullptr)) {
-        return false;
+        return GetLastError();
     }
-    const UniqueLocalMemory<wchar_t> heldText(text);
-    return readSecurityDescriptorText(text, descriptor);
+    const UniqueLocalMemory<wchar_t> heldText(converted);
+    text = converted;
+    return readSecurityDescriptorText(text, descriptor) ? ERROR_SUCCESS : ERROR_INVALID_SECURITY_DESCR;
 }
 
 // The text names an account of this machine or domain by an alias ("LA"
@@ -73,14 +74,25 @@ std::wstring accountName(const std::wstring& sid) {
     return domain.empty() ? name : domain + L"\\" + name;
 }
 
-void reportChangers(const std::wstring& path, bool folder, const std::wstring& account) {
+// GetNamedSecurityInfoW needs READ_CONTROL, which being an administrator
+// does not grant: a folder's owner can refuse it to Administrators and still
+// let everyone write there. So every failure is said, but for a file not
+// placed yet (the worker or the library).
+void reportChangers(const ProgramPath& path, const std::string& folder, const std::wstring& account) {
     SecurityDescriptorText descriptor;
-    if (!readSecurity(path, descriptor)) return;
+    std::wstring text;
+    const DWORD error = readSecurity(utf8ToWide(path.path), descriptor, text);
+    if (error == ERROR_FILE_NOT_FOUND && path.part != ProgramPart::folder) return;
+    if (error != ERROR_SUCCESS) {
+        const std::wstring reason = text.empty() ? systemErrorText(error) : L"it reads " + text + L", in a form "
+                                                                             L"INSTALL does not know";
+        logMessage(unreadableSecurityMessage(path.path, reason));
+        return;
+    }
     descriptor.owner = spelledOut(descriptor.owner);
     for (AccessEntry& entry : descriptor.entries) entry.sid = spelledOut(entry.sid);
-    for (const ProgramChanger& changer : whoElseCanChange(descriptor, folder, account)) {
-        const std::wstring name = accountName(changer.sid);
-        logMessage(changer.owns ? ownedProgramMessage(name, path) : changeableProgramMessage(name, path));
+    for (const ProgramChanger& changer : whoElseCanChange(descriptor, path.part, account)) {
+        logMessage(changerMessage(accountName(changer.sid), changer.owns, path, folder));
     }
 }
 
@@ -103,11 +115,8 @@ ExecutableLocation locationOf(const std::wstring& path) {
 void reportExecutableExposure(const std::string& modulePath) {
     std::wstring account;  // stays empty when it cannot be read: then nobody counts as the running account
     ownAccountSid(account);
-    bool folder = true;  // serviceProgramPaths lists the folder first
-    for (const std::string& path : serviceProgramPaths(modulePath)) {
-        reportChangers(utf8ToWide(path), folder, account);
-        folder = false;
-    }
+    const std::vector<ProgramPath> paths = serviceProgramPaths(modulePath);
+    for (const ProgramPath& path : paths) reportChangers(path, paths.front().path, account);
     const std::wstring location = executableLocationMessage(locationOf(utf8ToWide(modulePath)));
     if (!location.empty()) logMessage(location);
 }

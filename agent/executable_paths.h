@@ -30,36 +30,57 @@ std::string workerArgumentsFor(std::uint32_t processId);
 // registers it.
 std::wstring eventMessageFilePath(const std::string& modulePath);
 
-// What the service runs with its account's rights: the executable's
-// directory (a drive's root with its backslash), the executable, the worker
-// and the event message library beside them.
-std::vector<std::string> serviceProgramPaths(const std::string& modulePath);
+// What a path is to the service: its folder, a program it runs (the
+// executable, the worker), the event message library, or a folder above its
+// folder, up to the root of the drive or share.
+enum class ProgramPart { folder, program, messageLibrary, folderAbove };
+
+struct ProgramPath {
+    std::string path;
+    ProgramPart part;
+};
+
+// The executable's directory (a drive's root with its backslash), the
+// executable, the worker and the event message library beside them, then
+// each folder above, nearest first.
+std::vector<ProgramPath> serviceProgramPaths(const std::string& modulePath);
 
 // Someone besides SYSTEM, Administrators, TrustedInstaller and the account
 // running INSTALL (an administrator already) who could change a folder or
-// file that the service runs: its owner, who may always rewrite its access
-// list, or an account or group that an allow entry lets write or append to
-// it, delete it or what it holds, change its permissions or take its
-// ownership.
+// file that the service runs, or swap it for another: its owner, who may
+// rewrite its access list, or an account or group that an allow entry lets
+// do so. For the folder and the files: write or append to it, delete it or
+// what it holds, change its permissions or take its ownership. For a folder
+// above: delete or rename it or what it holds (and so put another folder in
+// place of the agent's), change its permissions or take its ownership;
+// creating files there takes nothing from anyone.
 struct ProgramChanger {
     std::wstring sid;
     bool owns;
 };
 
-// Entries that apply to the object itself count; for a folder, so do those
-// that files created in it later inherit, inherit-only or not. CREATOR
-// OWNER belongs in inherit-only entries alone (it stands for whoever creates
-// a file, who is judged as a writer of the folder), and counts anywhere
-// else. Deny entries are not weighed: whether one takes a right away depends
-// on groups that the text does not show, and leaving them out can only add
-// a warning, never hide one. Each account once, the owner first, then in
-// the order of the entries.
-std::vector<ProgramChanger> whoElseCanChange(const SecurityDescriptorText& descriptor, bool folder,
+// Entries that apply to the object itself count; for the agent's folder, so
+// do those that files created in it later inherit, inherit-only or not.
+// CREATOR OWNER is never named: no token holds it, and in an inheritable
+// entry it stands for whoever creates a file, who is judged as a writer of
+// the folder. OWNER RIGHTS is never named either: an entry for it that
+// applies to the object takes the owner's own right to rewrite the access
+// list away, so the owner is named only when no such entry applies, or as a
+// writer when one grants a right counted here. Deny entries are not weighed:
+// whether one takes a right away depends on groups that the text does not
+// show, and leaving them out can only add a warning, never hide one. Each
+// account once, the owner first, then in the order of the entries.
+std::vector<ProgramChanger> whoElseCanChange(const SecurityDescriptorText& descriptor, ProgramPart part,
                                              const std::wstring& runningAccount);
 
-// name: the account as Windows names it ("BUILTIN\Users", "Everyone").
-std::wstring changeableProgramMessage(const std::wstring& name, const std::wstring& path);
-std::wstring ownedProgramMessage(const std::wstring& name, const std::wstring& path);
+// name: the account as Windows names it ("BUILTIN\Users", "Everyone");
+// folder: the agent's folder, which a folder above holds.
+std::wstring changerMessage(const std::wstring& name, bool owns, const ProgramPath& path, const std::string& folder);
+
+// What cannot be read is said, since it may hide any of the above; only a
+// file not placed yet is passed over. reason: the system's text, or what
+// the access list said when it could not be understood.
+std::wstring unreadableSecurityMessage(const std::string& path, const std::wstring& reason);
 
 // Where the executable lies, as far as the service manager is concerned: it
 // starts services at boot, in logon sessions of their own, where no network

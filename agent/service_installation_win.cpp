@@ -17,7 +17,7 @@ namespace {
 // Nothing that belongs to another program is changed: a foreign service or
 // event source under the name keeps both as they are.
 bool nameIsFree(SC_HANDLE manager, const std::wstring& serviceName) {
-    const bool serviceForeign = manager != nullptr && serviceOwnership(manager, serviceName) == Ownership::foreign;
+    const bool serviceForeign = serviceOwnership(manager, serviceName) == Ownership::foreign;
     const bool sourceForeign = eventSourceOwnership(serviceName) == Ownership::foreign;
     if (serviceForeign) logMessage(foreignServiceMessage);
     if (sourceForeign) logMessage(foreignEventSourceMessage);
@@ -64,11 +64,7 @@ DWORD createService(SC_HANDLE manager, const std::wstring& serviceName, const st
         return error;
     }
     setRecovery(service.get());
-    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) {
-        logMessage(unstartablePathMessage);
-    } else if (!isStartablePath(utf8ToWide(workerPath(AgentSettings.modulePath)))) {
-        logMessage(unstartableWorkerPathMessage);
-    }
+    if (!isStartablePath(utf8ToWide(workerPath(AgentSettings.modulePath)))) logMessage(unstartableWorkerPathMessage);
     reportExecutableExposure(AgentSettings.modulePath);
     return ERROR_SUCCESS;
 }
@@ -109,15 +105,23 @@ unsigned long installService(const std::wstring& serviceName, const std::wstring
         logMessage(expandablePathMessage);
         return expandablePathExitCode;
     }
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    DWORD failure = ERROR_SUCCESS;
-    if (!manager) {
-        // Without administrator rights; said first, as the one thing to mend.
-        failure = GetLastError();
-        logMessage(systemErrorText(failure));
+    if (!isStartablePath(utf8ToWide(AgentSettings.modulePath))) {
+        logMessage(unstartablePathMessage);
+        return unstartablePathExitCode;
     }
-    if (!nameIsFree(manager.get(), serviceName)) return failure != ERROR_SUCCESS ? failure : foreignNameExitCode;
-    if (manager) failure = createService(manager.get(), serviceName, commandLine, displayName, account, password);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        // Without administrator rights: nothing can be registered.
+        const DWORD error = GetLastError();
+        logMessage(systemErrorText(error));
+        return error;
+    }
+    if (!nameIsFree(manager.get(), serviceName)) return foreignNameExitCode;
+    const DWORD failure = createService(manager.get(), serviceName, commandLine, displayName, account, password);
+    // The event source goes with a service of ours, new or already there
+    // (ERROR_SERVICE_EXISTS): after any other failure it would be left behind
+    // alone, under a name that another program may then take.
+    if (failure != ERROR_SUCCESS && failure != ERROR_SERVICE_EXISTS) return failure;
     const DWORD sourceFailure = registerEventSource(serviceName);
     return failure != ERROR_SUCCESS ? failure : sourceFailure;
 }

@@ -11,6 +11,9 @@ constexpr const wchar_t* eventSourceRemovalFailedMessage = L"Failed to uninstall
 constexpr const wchar_t* markedForDeletionMessage =
     L"the service is already marked for deletion; it will be gone once every program that holds it open "
     L"(such as the Services console or Event Viewer) has closed it, and until then it cannot be installed again";
+constexpr const wchar_t* pendingDeletionMessage =
+    L"the service is marked for deletion; it will be gone once every program that holds it open (such as the "
+    L"Services console or Event Viewer) has closed it, and until then it cannot be installed again";
 constexpr const wchar_t* foreignServiceMessage =
     L"the service of this name belongs to another program; it was left as it is";
 constexpr const wchar_t* foreignEventSourceMessage =
@@ -19,8 +22,8 @@ constexpr const wchar_t* expandablePathMessage =
     L"ERROR: the path of keldraagent.exe holds more than one \"%\", which Windows would expand in the "
     L"service's command line; nothing was installed";
 constexpr const wchar_t* unstartablePathMessage =
-    L"the path of keldraagent.exe is longer than Windows can start a service from (259 characters); "
-    L"the service will not start";
+    L"ERROR: the path of keldraagent.exe is longer than Windows can start a service from (259 characters), so "
+    L"the service could never start; nothing was installed";
 constexpr const wchar_t* unstartableWorkerPathMessage =
     L"the path of keldraworker.exe is longer than Windows can start a program from (259 characters); "
     L"the service will start but never run its worker";
@@ -40,6 +43,9 @@ constexpr const wchar_t* serviceDescription =
 constexpr unsigned long foreignNameExitCode = 1078;
 // The executable's path holds "%" more than once (ERROR_BAD_PATHNAME).
 constexpr unsigned long expandablePathExitCode = 161;
+// The executable's path is longer than a service can be started from
+// (ERROR_FILENAME_EXCED_RANGE).
+constexpr unsigned long unstartablePathExitCode = 206;
 // REMOVE's stop did not finish within its wait (ERROR_SERVICE_REQUEST_TIMEOUT).
 constexpr unsigned long stopTimedOutExitCode = 1053;
 
@@ -123,6 +129,11 @@ constexpr int removalPollLimit = 5;
 constexpr unsigned long removalPollPauseMilliseconds = 1000;
 
 enum class RemovalPollStep { deleteService, pauseThenPoll, pollAtOnce };
+
+// After the deletion REMOVE looks this many times, this far apart, whether
+// the service has gone before it says that another program holds it open.
+constexpr int deletionCheckLimit = 10;
+constexpr unsigned long deletionCheckPauseMilliseconds = 200;
 
 // What follows one status query: a failed query is repeated at once.
 RemovalPollStep removalPollStep(bool statusQueried, unsigned long currentState);

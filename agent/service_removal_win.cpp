@@ -52,6 +52,23 @@ DWORD stopAndDeleteService(SC_HANDLE manager, const std::wstring& serviceName) {
     return stopTimedOutExitCode;
 }
 
+bool stillRegistered(SC_HANDLE manager, const std::wstring& serviceName) {
+    const UniqueServiceHandle service(OpenServiceW(manager, serviceName.c_str(), SERVICE_QUERY_STATUS));
+    return service || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+// DeleteService only marks a service that another program holds open; the
+// service goes when the last handle to it closes. Asked once REMOVE's own
+// handle is closed, and given a moment: a service that has just reported
+// stopped may still hold its own until its process ends (Wine's does).
+bool deletionPending(SC_HANDLE manager, const std::wstring& serviceName) {
+    for (int check = 1; stillRegistered(manager, serviceName); ++check) {
+        if (check == deletionCheckLimit) return true;
+        Sleep(deletionCheckPauseMilliseconds);
+    }
+    return false;
+}
+
 // ERROR_SUCCESS, or why the event source is still there.
 DWORD deleteEventSource(const std::wstring& serviceName) {
     if (eventSourceOwnership(serviceName) == Ownership::foreign) {
@@ -76,6 +93,10 @@ unsigned long removeService(const std::wstring& serviceName) {
         return foreignNameExitCode;
     }
     if (manager) failure = stopAndDeleteService(manager.get(), serviceName);
+    // Deleted all the same, as sc.exe delete says: the exit code stays 0.
+    if (manager && failure == ERROR_SUCCESS && deletionPending(manager.get(), serviceName)) {
+        logMessage(pendingDeletionMessage);
+    }
     const DWORD sourceFailure = deleteEventSource(serviceName);
     return failure != ERROR_SUCCESS ? failure : sourceFailure;
 }

@@ -83,6 +83,7 @@ class AgentService:
         self.agent = host.place(dist / "keldraagent.exe", *self.directory.relative_to(host.drive_c).parts,
                                 "keldraagent.exe")
         self.options = options
+        self.library = dist / "vossevent.dll"
         # Where the session's trace stood before the service was started:
         # Wine reuses process ids, so a line of the same id before it is
         # another process's.
@@ -140,7 +141,9 @@ class AgentService:
     def install(self):
         """Registers the service with keldraagent INSTALL itself, to run as
         LocalSystem: Windows starts no service under an account whose
-        password is wrong (1069)."""
+        password is wrong (1069). The message library goes beside it, where
+        INSTALL registers it, so that Windows' events are read as rendered."""
+        self.host.place(self.library, *self.directory.relative_to(self.host.drive_c).parts, "vossevent.dll")
         result = self.host.run(self.agent, "INSTALL", self.name, "-u", "LocalSystem")
         assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 

@@ -15,10 +15,15 @@ FOREIGN_SERVICE = b"the service of this name belongs to another program; it was 
 FOREIGN_SOURCE = b"the event source of this name belongs to another program; it was left as it is"
 EXPANDABLE_PATH = (b'ERROR: the path of keldraagent.exe holds more than one "%", which Windows would expand in '
                    b"the service's command line; nothing was installed")
-UNSTARTABLE_PATH = (b"the path of keldraagent.exe is longer than Windows can start a service from (259 "
-                    b"characters); the service will not start")
+UNSTARTABLE_PATH = (b"ERROR: the path of keldraagent.exe is longer than Windows can start a service from (259 "
+                    b"characters), so the service could never start; nothing was installed")
 UNSTARTABLE_WORKER = (b"the path of keldraworker.exe is longer than Windows can start a program from (259 "
                       b"characters); the service will start but never run its worker")
+FORGEABLE_EVENTS = (b"Everyone can change C:\\KeldraOpen\\vossevent.dll, from which the Event Viewer reads the text of "
+                    b"the service's events: it can make them say what it likes, though not run code as the service's "
+                    b"account; install the agent in a folder under Program Files")
+UNREADABLE = (b"INSTALL could not read who may change %s, so it cannot say whether others could take the service over "
+              b"through it: %s")
 SUBSTITUTED = (b"keldraagent.exe lies on a drive made with subst, which Windows cannot reach when it starts "
                b"services at boot; the service will fail to start then: install the agent on a local drive")
 
@@ -31,6 +36,13 @@ def changeable(group, path):
 def owned(account, path):
     return (b"%s owns %s, which the service runs with its account's rights, and so can change its access list; "
             b"install the agent in a folder under Program Files" % (account, path))
+
+
+def above(account, owns, path, folder):
+    return (b"%s %s %s, which holds %s%s: it can move that folder away and put one of its own in its place, whose "
+            b"programs the service would run with its account's rights; install the agent in a folder under Program "
+            b"Files" % (account, b"owns" if owns else b"can change", path, folder,
+                        b", and so can change its access list" if owns else b""))
 
 
 def run_agent(host, agent, command, name):
@@ -144,10 +156,11 @@ def test_a_path_whose_percent_signs_could_be_expanded_is_refused_and_one_that_ca
     assert (result.returncode, result.stdout) == (0, b""), outcome(result)
 
 
-# keldraworker.exe's path is one character longer than the agent's.
+# keldraworker.exe's path is one character longer than the agent's; an
+# agent that could never start is refused (ERROR_FILENAME_EXCED_RANGE).
 @pytest.mark.parametrize("length, reported", [(258, []), (259, [UNSTARTABLE_WORKER]), (260, [UNSTARTABLE_PATH]),
                                               (300, [UNSTARTABLE_PATH])])
-def test_a_path_too_long_to_start_is_installed_and_reported(host, dist, length, reported):
+def test_a_path_too_long_to_start_is_refused_and_a_worker_path_too_long_reported(host, dist, length, reported):
     if length >= 260:
         require_wine(host, LONG_MODULE_PATH)
     # drive_c + directories + \keldraagent.exe, each directory short enough for Linux.
@@ -161,8 +174,11 @@ def test_a_path_too_long_to_start_is_installed_and_reported(host, dist, length, 
     assert len(agent) == length
     name = "Long%d" % length
     result = run_agent(host, agent, "INSTALL", name)
-    assert result.returncode == 0, outcome(result)
+    assert result.returncode == exit_status(206 if length >= 260 else 0), outcome(result)
     assert messages(result.stdout) == reported, outcome(result)
+    if length >= 260:
+        assert state(host, name) == (None, None, False)
+        return
     assert state(host, name)[0]["ImagePath"][1] == '"%s" RUN %s' % (agent, host.service_name(name))
     assert run_agent(host, agent, "REMOVE", name).returncode == 0
 
@@ -172,23 +188,37 @@ def test_what_others_own_or_everyone_can_change_or_a_substituted_drive_is_report
     require_wine(host, "access lists made through Unix modes and chown, a substituted drive through a dosdevices link")
     agent = host.place(dist / "keldraagent.exe", "KeldraOpen", "keldraagent.exe")
     host.place(fixtures / "keldraworker.exe", "KeldraOpen", "keldraworker.exe")
+    host.place(dist / "vossevent.dll", "KeldraOpen", "vossevent.dll")
     folder = host.drive_c / "KeldraOpen"
     # Under Wine an access list follows the Unix mode ("other" is Everyone), and another uid owns as ANONYMOUS LOGON.
-    for path, mode in ((folder, 0o777), (folder / "keldraworker.exe", 0o757)):
+    for path, mode in ((folder, 0o777), (folder / "keldraworker.exe", 0o757), (folder / "vossevent.dll", 0o757)):
         path.chmod(mode)
     os.chown(folder, 4242, 4242)
     result = run_agent(host, agent, "INSTALL", "OpenFolder")
     assert messages(result.stdout) == [owned(b"NT AUTHORITY\\ANONYMOUS LOGON", b"C:\\KeldraOpen"),
                                        changeable(b"Everyone", b"C:\\KeldraOpen"),
-                                       changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe")], outcome(result)
+                                       changeable(b"Everyone", b"C:\\KeldraOpen\\keldraworker.exe"),
+                                       FORGEABLE_EVENTS], outcome(result)
     assert state(host, "OpenFolder")[0] is not None
-    os.chown(folder, os.getuid(), os.getgid())
-    for path in (folder, folder / "keldraworker.exe"):
+    # A folder above that others own and change; a worker that Wine cannot open (a link to itself) is said,
+    # a library not there is not.
+    inner = host.place(dist / "keldraagent.exe", "KeldraAbove", "bin", "keldraagent.exe")
+    (host.drive_c / "KeldraAbove" / "bin" / "keldraworker.exe").symlink_to("keldraworker.exe")
+    (host.drive_c / "KeldraAbove").chmod(0o777)
+    os.chown(host.drive_c / "KeldraAbove", 4242, 4242)
+    result = run_agent(host, inner, "INSTALL", "OpenAbove")
+    assert (result.returncode, messages(result.stdout)) == (0, [
+        UNREADABLE % (b"C:\\KeldraAbove\\bin\\keldraworker.exe", system_text(host, 1921).rstrip(b"\r\n")),
+        above(b"NT AUTHORITY\\ANONYMOUS LOGON", True, b"C:\\KeldraAbove", b"C:\\KeldraAbove\\bin"),
+        above(b"Everyone", False, b"C:\\KeldraAbove", b"C:\\KeldraAbove\\bin")]), outcome(result)
+    for changed in (folder, host.drive_c / "KeldraAbove"):
+        os.chown(changed, os.getuid(), os.getgid())
+    for path in (folder, folder / "keldraworker.exe", folder / "vossevent.dll", host.drive_c / "KeldraAbove"):
         path.chmod(0o755)
     # Made as subst makes it (Wine's subst does nothing), found through the prefix's drive link.
     assert host.run(fixtures / "processprobe.exe", "subst", "S:", "C:\\KeldraOpen").returncode == 0
     (host.drive_c.parent / "dosdevices" / "s:").symlink_to(folder)
     result = run_agent(host, "S:\\keldraagent.exe", "INSTALL", "OnSubst")
     assert messages(result.stdout) == [SUBSTITUTED], outcome(result)
-    for name in ("OpenFolder", "OnSubst"):
+    for name in ("OpenFolder", "OpenAbove", "OnSubst"):
         assert run_agent(host, agent, "REMOVE", name).returncode == 0

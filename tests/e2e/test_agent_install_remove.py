@@ -186,6 +186,9 @@ def test_install_over_an_existing_service_reports_the_system_text_and_rewrites_t
     exists_text = system_text(host, 1073)  # ERROR_SERVICE_EXISTS
     assert exists_text.endswith(b"\r\n") and not exists_text.startswith(b"Unknown error")
     assert console_line(exists_text).match(result.stdout), result.stdout
+    # A display name taken is refused too (1078), and no event source is written for the name.
+    result = run_agent(host, agent, "INSTALL", "existing2", "-d", "First")
+    assert result.returncode == exit_status(1078) and event_source_values(host, "existing2") is None, outcome(result)
     values = service_values(host, "existing")
     assert values["DisplayName"] == ("REG_SZ", "First")
     assert values["ObjectName"] == ("REG_SZ", ".\\Administrator")
@@ -294,9 +297,15 @@ def test_remove_of_a_service_another_program_holds_open_says_when_it_will_be_gon
     # ends by itself.
     holder = host.spawn(fixtures / "scmclient.exe", "hold", host.service_name("heldopen"), 15000)
     assert holder.stdout.readline().strip() == b"holding", holder.communicate()
-    assert host.run("sc", "delete", host.service_name("heldopen")).returncode == 0  # marked, since it is held
+    # Deleted, as sc.exe delete says (0), but only marked, since it is held; said.
     result = run_agent(host, agent, "REMOVE", "heldopen")
-    assert result.returncode == exit_status(1072) and service_values(host, "heldopen") is not None, outcome(result)
+    assert result.returncode == 0 and service_values(host, "heldopen") is not None, outcome(result)
+    assert b" the service is marked for deletion; it will be gone once every program" in result.stdout
+    # Meanwhile INSTALL fails (1072) and leaves no event source without a service.
+    result = run_agent(host, agent, "INSTALL", "heldopen")
+    assert result.returncode == exit_status(1072) and event_source_values(host, "heldopen") is None, outcome(result)
+    result = run_agent(host, agent, "REMOVE", "heldopen")
+    assert result.returncode == exit_status(1072), outcome(result)
     assert b" the service is already marked for deletion; it will be gone once every program" in result.stdout
     holder.communicate(timeout=60)
     assert wait_until_gone(host, "heldopen")

@@ -9,7 +9,7 @@ import subprocess
 import pytest
 
 from mirelt_support import closing_line
-from wine_session import REPO
+from wine_session import REPO, wait_for_installer
 
 
 @pytest.fixture(scope="session")
@@ -23,6 +23,11 @@ def build_msi(tmp_path_factory):
         subprocess.run(["bash", str(REPO / "scripts" / "e2e-packages"), str(packages)], check=True,
                        capture_output=True, timeout=300)
     return lambda folder: pathlib.Path(packages) / (folder + ".msi")
+
+
+@pytest.fixture(autouse=True)
+def installer_free(host):
+    wait_for_installer(host)
 
 
 def installed(host, folder):

@@ -31,9 +31,11 @@ def test_worker_starts_in_its_job_with_only_its_output_pipe_and_no_input(service
     given = service.wait_for_records("inherit", 1)[0]
     started = service.wait_for_records("start", 1)[0]
     assert given["pid"] == started["pid"]
-    # handles: every inheritable handle it holds; pipe: its standard output
-    # (and error) is one of them, and a pipe, whose access list has two
-    # entries (SYSTEM and the agent's account), none for Everyone.
+    # handles: every inheritable handle it holds, but for one on its current
+    # directory that Windows may open itself and that the agent does not
+    # hold; pipe: its standard output (and error) is one of them, and a pipe,
+    # whose access list has two entries (SYSTEM and the agent's account),
+    # none for Everyone.
     assert {key: given[key] for key in ("injob", "stdin", "handles", "pipe", "pipeacl", "pipeeveryone")} == \
         {"injob": 1, "stdin": 0, "handles": 1, "pipe": 1, "pipeacl": 2, "pipeeveryone": 0}, given
 

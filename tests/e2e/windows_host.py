@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 import time
 
-from wine_session import FIXTURES, LOGS, outcome, place_file, run_program, spawn_program
+from wine_session import FIXTURES, LOGS, outcome, place_file, run_program, spawn_program, wait_for_installer
 
 try:
     import winreg
@@ -29,7 +29,7 @@ PROBE_PRODUCTS = "Keldra probe KeldraProbe-"
 UNINSTALL = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 CONSENT = "KELDRA_E2E_ON_THIS_MACHINE"
 EVENT_SOURCES = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"
-EVENT_LINE = re.compile(r"^record=\d+ id=\d+ text=(.*)$")
+EVENT_LINE = re.compile(r"^record=\d+ id=(\d+) type=(\d+) category=(\d+) text=(.*)$")
 # Every process with its program, in one call; the filter is ours, so no
 # path needs quoting for PowerShell. Without a console the encoding cannot
 # be set, and then only the folder's ASCII part has to match.
@@ -155,6 +155,7 @@ class WindowsHost:
             shutil.rmtree(folder, ignore_errors=True)
             left += [str(folder)] if folder.exists() else []
         for product in self.probe_products():  # else a test would find them installed already
+            wait_for_installer(self)
             result = self.run("msiexec", "/x", product, "/qn", timeout=300)
             left += [] if result.returncode == 0 else [f"product {product}: " + outcome(result)]
         return left
@@ -203,13 +204,16 @@ class WindowsHost:
         assert result.returncode == 0 and found, "no newest record of the Application log: " + outcome(result)
         return int(found.group(1))
 
-    def events(self, source, mark, count=0, timeout=10):
-        """The text of each Application-log event of source after mark, oldest first."""
+    def events(self, source, mark, count=0, timeout=10, whole=False):
+        """The text of each Application-log event of source after mark, oldest
+        first, as its registered message file renders it; whole gives
+        (type, category, identifier, text) instead."""
         result = self.run(FIXTURES / "scmclient.exe", "events", source, mark, count, int(timeout * 1000),
                           timeout=timeout + 120)
         assert result.returncode == 0, "the Application log could not be read: " + outcome(result)
         lines = result.stdout.decode("utf-8", "replace").splitlines()
-        return [unescaped(m.group(1)) for m in map(EVENT_LINE.match, lines) if m]
+        found = [(int(m[2]), int(m[3]), int(m[1]), unescaped(m[4])) for m in map(EVENT_LINE.match, lines) if m]
+        return found if whole else [event[3] for event in found]
 
     def reg_values(self, key):
         """A key's values as {name: (type, data as `reg query` shows it)}; None when it does not exist."""

@@ -116,6 +116,15 @@ LONG_MODULE_PATH = ('CreateProcessW: "the module name portion of lpCommandLine i
                     'characters"')
 
 
+def wait_for_installer(host, timeout=600):
+    """Waits until no other installation holds the Windows Installer, whose
+    next one would end with 1618 (ERROR_INSTALL_ALREADY_RUNNING): a freshly
+    booted Windows may still be installing something."""
+    result = host.run(FIXTURES / "scmclient.exe", "installer", timeout * 1000, timeout=timeout + 60)
+    assert result.returncode == 0, (f"the Windows Installer was still busy with another installation after "
+                                    f"{timeout} s (it held Global\\_MSIExecute): " + outcome(result))
+
+
 def require_wine(host, why):
     """Skips a case that cannot run on a Windows host at all."""
     if host.kind != "wine":

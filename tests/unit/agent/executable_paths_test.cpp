@@ -69,12 +69,30 @@ TEST(EventMessageFile, LiesInTheExecutablesDirectory) {
     for (const auto& c : cases) EXPECT_EQ(eventMessageFilePath(c.modulePath), c.expected);
 }
 
+TEST(ServiceProgramPaths, TheFoldersAboveRunUpToTheRootOfTheDriveOrShare) {
+    const struct { const char* modulePath; std::vector<std::string> expected; } cases[] = {
+        {R"(C:\Keldra\bin\keldraagent.exe)", {R"(C:\Keldra\bin)", R"(C:\Keldra)", R"(C:\)"}},
+        {R"(C:\keldraagent.exe)", {R"(C:\)"}},
+        {R"(\\?\C:\K\keldraagent.exe)", {R"(\\?\C:\K)", R"(\\?\C:\)"}},
+        {R"(\\srv\share\K/bin\keldraagent.exe)", {R"(\\srv\share\K/bin)", R"(\\srv\share\K)", R"(\\srv\share\)"}},
+        {R"(\\?\UNC\srv\share\keldraagent.exe)", {R"(\\?\UNC\srv\share\)"}},
+        {"keldraagent.exe", {"keldraagent.exe"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> folders;
+        for (const ProgramPath& path : serviceProgramPaths(c.modulePath)) {
+            if (path.part == ProgramPart::folder || path.part == ProgramPart::folderAbove) folders.push_back(path.path);
+        }
+        EXPECT_EQ(folders, c.expected) << c.modulePath;
+    }
+}
+
 // The owner ("O ") and the writers ("W ") that INSTALL warns about, or "unreadable".
-std::wstring changers(const wchar_t* sddl, bool folder) {
+std::wstring changers(const wchar_t* sddl, ProgramPart part) {
     SecurityDescriptorText descriptor;
     if (!readSecurityDescriptorText(sddl, descriptor)) return L"unreadable";
     std::wstring found;
-    for (const ProgramChanger& changer : whoElseCanChange(descriptor, folder, L"S-1-5-21-0-0-0-1000")) {
+    for (const ProgramChanger& changer : whoElseCanChange(descriptor, part, L"S-1-5-21-0-0-0-1000")) {
         found += (found.empty() ? L"" : L" ") + std::wstring(changer.owns ? L"O " : L"W ") + changer.sid;
     }
     return found;
@@ -104,8 +122,13 @@ TEST(ServiceProgramAccess, OwnersAndWritersBesidesTheSystemAndAdministratorsAreN
         // What new files inherit counts for a folder alone; what only subfolders inherit never.
         {L"O:BAD:(A;OIIO;GW;;;IU)(A;CIIO;GA;;;BG)", true, L"W S-1-5-4"},
         {L"O:BAD:(A;OIIO;GW;;;IU)(A;CIIO;GA;;;BG)", false, L""},
+        // CREATOR OWNER outside an inherit-only entry grants nothing: no token holds it.
         {L"O:BAD:(A;OI;FA;;;CO)(A;;0x1301bf;;;S-1-5-21-1-2-3-513)(A;;FA;;;DU)(A;;FA;;;LA)", false,
-         L"W S-1-3-0 W S-1-5-21-1-2-3-513 W DU W LA"},
+         L"W S-1-5-21-1-2-3-513 W DU W LA"},
+        // An OWNER RIGHTS entry that applies replaces the owner's right to rewrite the access list.
+        {L"O:" + user + L"D:(A;;FA;;;BA)(A;;RC;;;OW)", false, L""}, {L"O:" + user + L"D:(D;;WD;;;OW)", false, L""},
+        {L"O:" + user + L"D:(A;OICIIO;RC;;;OW)", true, L"O S-1-5-21-1004336348-1177238915-682003330-1001"},
+        {L"O:" + user + L"D:(A;;0x116;;;OW)", false, L"W S-1-5-21-1004336348-1177238915-682003330-1001"},
         // Each change right alone; reading, executing and the like; deny and conditional entries.
         {L"O:BAD:(A;;0x2;;;WD)(A;;0X4;;;AN)(A;;DC;;;IU)(A;;SD;;;NU)(A;;WD;;;BG)(A;;WO;;;AU)(A;;GA;;;BU)"
          L"(A;;GW;;;S-1-5-32-547)(A;;FRFX;;;NS)(A;;GRGXRC;;;LS)(A;;0x130;;;SU)(D;;FA;;;WD)", false,
@@ -120,7 +143,25 @@ TEST(ServiceProgramAccess, OwnersAndWritersBesidesTheSystemAndAdministratorsAreN
         {L"D:(A;;0x;;;SY)", false, L"unreadable"}, {L"D:(A;;FA;;;SY)x", false, L"unreadable"},
         {L"D:(XA;;FA;;;WD;x)", false, L"unreadable"}, {L"D:(A;ZZ;FA;;;SY)", false, L"unreadable"},
     };
-    for (const auto& c : cases) EXPECT_EQ(changers(c.sddl.c_str(), c.folder), c.expected) << c.sddl;
+    for (const auto& c : cases) {
+        const ProgramPart part = c.folder ? ProgramPart::folder : ProgramPart::program;
+        EXPECT_EQ(changers(c.sddl.c_str(), part), c.expected) << c.sddl;
+    }
+    // Folders above: what lets one swap the agent's folder for another, on the folder itself.
+    const struct { std::wstring sddl; const wchar_t* expected; } above[] = {
+        // C:\, C:\Program Files and C:\ProgramData as Windows ships them.
+        {L"O:" + ti + L"G:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)"
+         L"(A;;LC;;;AU)", L""},
+        {L"O:SYD:(A;OICIIO;GA;;;CO)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;CI;LC;;;BU)(A;CIIO;DC;;;BU)",
+         L""},  // C:\ of Windows Server
+        {cases[0].sddl, L""},
+        {cases[4].sddl, L""},
+        {cases[3].sddl, L"O S-1-5-21-1004336348-1177238915-682003330-1001 W S-1-5-11"},
+        {L"O:BAD:(A;;SD;;;IU)(A;;DT;;;NU)(A;;WD;;;BG)(A;;WO;;;AU)(A;;GA;;;BU)(A;;0x116;;;WD)(A;;GW;;;AN)"
+         L"(A;OICIIO;FA;;;PU)", L"W S-1-5-4 W S-1-5-2 W S-1-5-32-546 W S-1-5-11 W S-1-5-32-545"},
+        {L"O:" + user + L"D:(A;;0x116;;;OW)", L""},
+    };
+    for (const auto& c : above) EXPECT_EQ(changers(c.sddl.c_str(), ProgramPart::folderAbove), c.expected) << c.sddl;
 }
 
 TEST(ExecutableLocation, NetworkAndSubstitutedDrivesAndNetworkPathsAreToldApart) {

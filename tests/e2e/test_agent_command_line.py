@@ -127,6 +127,11 @@ def test_an_overrun_buffer_ends_the_program_at_once(host, fixtures, how, said):
     beyond = host.run(fixtures / "processprobe.exe", "overrun", how, 64)
     # STATUS_STACK_BUFFER_OVERRUN, as Windows ends such a program.
     assert (beyond.returncode, beyond.stderr) == (exit_status(0xC0000409), said), outcome(beyond)
+    # Through a fast fail request, not TerminateProcess: Wine raises it as an
+    # exception that no handler may continue.
+    if wine_only(host, "a fast fail request, as Wine raises it"):
+        traced = host.run(fixtures / "processprobe.exe", "overrun", how, 64, env={"WINEDEBUG": "+seh"})
+        assert b"Unhandled exception code c0000409 flags 1 " in traced.stderr, outcome(traced)
 
 
 # The agent prints its banner, mirelt with three arguments ends at once: each

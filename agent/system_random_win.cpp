@@ -18,13 +18,13 @@ Function exported(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// ProcessPrng is the generator behind every other random call of Windows 10
-// and later, and bcryptprimitives.dll is mapped into every process there, so
-// taking it costs nothing. bcrypt.dll is never loaded: it adds nothing to
-// the bits, and under Wine it brings in GnuTLS and a dozen Unix libraries,
-// some 3 MB for the life of the service. The full path in the system
-// directory keeps a DLL of that name planted anywhere else out, and what
-// the DLL needs comes from there too.
+// ProcessPrng is the generator that Windows' other random calls lead to
+// (Windows 10 and later), and its bcryptprimitives.dll is as a rule loaded
+// already. bcrypt.dll is never loaded: it adds nothing to the bits, and
+// under Wine it brings in GnuTLS and eight more Unix libraries, some 3 MB for
+// the life of the service. The full path in the system directory keeps a DLL
+// of that name planted anywhere else out, and what the DLL needs comes from
+// there too.
 ProcessPrngFunction processPrng() {
     wchar_t directory[MAX_PATH + 1] = {};
     const UINT length = GetSystemDirectoryW(directory, MAX_PATH + 1);
@@ -34,7 +34,7 @@ ProcessPrngFunction processPrng() {
     return module != nullptr ? exported<ProcessPrngFunction>(module, "ProcessPrng") : nullptr;
 }
 
-// Windows before 10, and Wine 8, lack ProcessPrng: ADVAPI32's RtlGenRandom
+// Where ProcessPrng is missing (older Windows, Wine 8), ADVAPI32's RtlGenRandom
 // (SystemFunction036) takes its place. It is looked up here, never imported:
 // current Windows forwards it to cryptbase.dll, which is no known DLL, and an
 // import is resolved before main, where the loader looks beside the program

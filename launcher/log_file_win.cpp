@@ -71,20 +71,83 @@ PSECURITY_DESCRIPTOR ownLogSecurity() {
     return descriptor.get();
 }
 
-// A file system that keeps no owners, or an owner that cannot be read, gives
-// "other".
-LogFileOwner ownerOf(HANDLE file) {
+LogAccount accountOf(PSID sid) {
+    if (sid == nullptr || !IsValidSid(sid)) return LogAccount::other;
+    if (IsWellKnownSid(sid, WinLocalSystemSid)) return LogAccount::system;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return LogAccount::administrators;
+    return isRunningAccount(sid) ? LogAccount::runningAccount : LogAccount::other;
+}
+
+// Plain and conditional allow entries hold their account in the same place;
+// an allow entry of another kind names no account that the launcher tells
+// apart, so it counts as someone else's.
+LogAccessEntry entryOf(ACE_HEADER* header) {
+    switch (header->AceType) {
+    case ACCESS_DENIED_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        return {/* allows */ false, LogAccount::other};
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+        return {true, accountOf(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart)};
+    default:
+        return {true, LogAccount::other};
+    }
+}
+
+// A file system that keeps no owners, or a descriptor that cannot be read,
+// gives the owner "other".
+LogFileSecurity securityOf(HANDLE file) {
+    LogFileSecurity security;
     PSID owner = nullptr;
+    PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-        return LogFileOwner::other;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                        nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return security;
     }
     const UniqueLocalMemory<void> held(descriptor);
-    if (owner == nullptr || !IsValidSid(owner)) return LogFileOwner::other;
-    if (IsWellKnownSid(owner, WinLocalSystemSid)) return LogFileOwner::system;
-    if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return LogFileOwner::administrators;
-    return isRunningAccount(owner) ? LogFileOwner::runningAccount : LogFileOwner::other;
+    security.unrestricted = list == nullptr;
+    for (DWORD index = 0; list != nullptr && index < list->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(list, index, &entry)) return LogFileSecurity();
+        security.entries.push_back(entryOf(static_cast<ACE_HEADER*>(entry)));
+    }
+    security.owner = accountOf(owner);
+    return security;
+}
+
+// The owner of a file may always rewrite its access list, and the log's own
+// list gives that right to every account it lets in; an account that an
+// earlier list let write the lines but not the list is refused here, and so
+// the log is. The right is asked for on a second handle, opened from the
+// first so that it is the same file, and only when the list is rewritten.
+// Wine's SetSecurityInfo reads the descriptor first and fails without
+// READ_CONTROL.
+bool giveOwnAccessList(HANDLE file) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    if (!GetSecurityDescriptorDacl(ownLogSecurity(), &present, &list, &defaulted) || !present) return false;
+    const UniqueHandle rewriter(ReOpenFile(file, WRITE_DAC | READ_CONTROL,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           FILE_FLAG_OPEN_REPARSE_POINT));
+    return rewriter && SetSecurityInfo(rewriter.get(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, list, nullptr) == ERROR_SUCCESS;
+}
+
+// A log that may be appended to: a plain file of a known owner, whose access
+// list lets no one else in, or has been made to. The new list is read back:
+// a file system may keep none, and Wine's SetSecurityInfo, which ignores
+// PROTECTED_DACL_SECURITY_INFORMATION, adds what the folder hands down.
+bool mayAppendTo(HANDLE file) {
+    if (!isPlainLogFile(file)) return false;
+    const LogFileSecurity security = securityOf(file);
+    if (!mayAppendToLogOwnedBy(security.owner)) return false;
+    if (!logNeedsOwnAccessList(security)) return true;
+    return giveOwnAccessList(file) && !logNeedsOwnAccessList(securityOf(file));
 }
 
 // Append-only access puts every write at the current end of the file, also
@@ -98,12 +161,12 @@ UniqueHandle openLogFile(const std::wstring& path) {
     if (path.empty() || security.lpSecurityDescriptor == nullptr) return UniqueHandle();
     // Read access only because Windows locks a byte range only for a handle
     // that may read or write data; the writes stay appends. READ_CONTROL
-    // lets the owner be read.
+    // lets the owner and the access list be read.
     const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
     UniqueHandle file(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                   nullptr));
-    if (file && (!isPlainLogFile(file.get()) || !mayAppendToLogOwnedBy(ownerOf(file.get())))) file.reset();
+    if (file && !mayAppendTo(file.get())) file.reset();
     return file;
 }
 

@@ -7,11 +7,12 @@ namespace {
 using TemporaryPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
 
 // GetTempPath2W gives a process running as SYSTEM C:\Windows\SystemTemp,
-// which only administrators can enter, where GetTempPathW gives
-// C:\Windows\Temp, in which every user may create files (a mirelt.log of
-// their own among them); for any other account the two agree. Only newer
-// systems have it (Windows 11, Server 2022, and Windows 10 / Server 2016 with
-// the updates of March 2025 or later).
+// which is closed to every process that is not SYSTEM, where GetTempPathW
+// gives C:\Windows\Temp, in which every user may create files (a mirelt.log
+// of their own among them); for any other account the two agree. Only newer
+// systems have it: Windows 11 and Server 2022 from the start, Windows 10 22H2
+// since its update of February 2025, Server 2016 and 2019 since theirs of
+// March 2025.
 TemporaryPathFunction temporaryPathFunction() {
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     const FARPROC newer = kernel32 != nullptr ? GetProcAddress(kernel32, "GetTempPath2W") : nullptr;

@@ -24,10 +24,8 @@ def test_each_line_is_a_local_time_stamp_the_message_and_cr_lf(launcher):
     assert data.count(b"\r\n") == 3 and b"\n" not in data.replace(b"\r\n", b"")
 
 
-def test_a_new_log_opens_to_the_running_account_system_and_administrators_alone(launcher):
-    # Under Wine the access list follows the Unix mode the file was created
-    # with; the temporary folder's own lets everyone read.
-    missing_package_run(launcher)
+def assert_own_access_list(launcher):
+    """The log opens to the running account, SYSTEM and the Administrators alone."""
     result = launcher.host.run(launcher.fixtures / "messageprobe.exe", "security", launcher.win(launcher.log_path))
     assert result.returncode == 0, outcome(result)
     sddl, user = re.fullmatch(r"O:\S+?D:(\S+)\r\nuser=(\S+)\r\n", result.stdout.decode()).groups()
@@ -37,14 +35,46 @@ def test_a_new_log_opens_to_the_running_account_system_and_administrators_alone(
     assert not ON_WINDOWS or sddl.startswith("P"), sddl
 
 
-def test_earlier_lines_are_kept_and_new_ones_follow(launcher):
-    earlier = b"Thu Dec 5 09:05:07 2024 Ready to install earlier\r\n"
-    launcher.log_path.write_bytes(earlier)
-    _, package = missing_package_run(launcher)
+def test_a_new_log_opens_to_the_running_account_system_and_administrators_alone(launcher):
+    # Under Wine the access list follows the Unix mode the file was created
+    # with; the temporary folder's own lets everyone read.
+    missing_package_run(launcher)
+    assert_own_access_list(launcher)
+
+
+EARLIER = b"Thu Dec 5 09:05:07 2024 Ready to install earlier\r\n"
+
+
+def test_earlier_lines_are_kept_and_new_ones_follow_in_the_logs_own_access_list(launcher):
+    # An earlier release's log kept its folder's list, which may let others read it.
+    launcher.log_path.write_bytes(EARLIER)
+    if ON_WINDOWS:
+        granted = launcher.host.run("icacls", launcher.win(launcher.log_path), "/grant", "*S-1-1-0:(R)")
+        assert granted.returncode == 0, outcome(granted)
+    else:
+        # Wine shows mode 644 as Everyone reading. Its SetSecurityInfo hands
+        # down the folder's entries even to a protected list, so the folder
+        # lets no one else in (the next case: one that does).
+        os.chmod(launcher.log_path, 0o644)
+        os.chmod(launcher.temp, 0o700)
+    result, package = missing_package_run(launcher)
     data = launcher.log_path.read_bytes()
-    assert data.startswith(earlier)
+    assert result.stderr == b"" and data.startswith(EARLIER)
     assert log_messages(data)[0] == b"Ready to install earlier"
     assert log_messages(data)[-1] == closing_line(launcher.win(package))
+    assert_own_access_list(launcher)
+    assert ON_WINDOWS or os.stat(launcher.log_path).st_mode & 0o007 == 0
+
+
+def test_an_earlier_log_whose_access_list_stays_open_is_left_alone(launcher):
+    # Wine's SetSecurityInfo puts Everyone back from the folder (mode 755):
+    # the log's list cannot be narrowed, as a file system that keeps none.
+    require_wine(launcher.host, "an access list that SetSecurityInfo does not narrow")
+    launcher.log_path.write_bytes(EARLIER)
+    os.chmod(launcher.log_path, 0o644)
+    result, _ = missing_package_run(launcher)
+    assert (result.returncode, result.stderr) == (0, FAILED_OPEN * 3)
+    assert launcher.log_path.read_bytes() == EARLIER
 
 
 def test_without_its_temporary_directory_each_message_goes_to_standard_error(launcher):

@@ -109,10 +109,22 @@ TEST(LogFilePath, TheTemporaryDirectoryABackslashAndTheName) {
     EXPECT_EQ(logFilePathIn(L""), L"");
 }
 
-TEST(LogFileOwner, OnlyTheLaunchersOwnAccountSystemAndAdministratorsAreWrittenTo) {
-    const std::pair<LogFileOwner, bool> cases[] = {{LogFileOwner::runningAccount, true},
-                                                   {LogFileOwner::system, true},
-                                                   {LogFileOwner::administrators, true},
-                                                   {LogFileOwner::other, false}};
+TEST(LogAccount, OnlyTheLaunchersOwnAccountSystemAndAdministratorsAreWrittenTo) {
+    const std::pair<LogAccount, bool> cases[] = {{LogAccount::runningAccount, true},
+                                                 {LogAccount::system, true},
+                                                 {LogAccount::administrators, true},
+                                                 {LogAccount::other, false}};
     for (const auto& c : cases) EXPECT_EQ(mayAppendToLogOwnedBy(c.first), c.second) << static_cast<int>(c.first);
+}
+
+TEST(LogAccount, AnExistingLogGetsItsOwnAccessListWhenItLetsAnyoneElseIn) {
+    const LogAccessEntry system{true, LogAccount::system}, administrators{true, LogAccount::administrators},
+        own{true, LogAccount::runningAccount}, other{true, LogAccount::other}, otherDenied{false, LogAccount::other};
+    const std::pair<LogFileSecurity, bool> cases[] = {
+        {{LogAccount::system, false, {system, administrators, own}}, false},
+        {{LogAccount::system, false, {own, otherDenied}}, false},
+        {{LogAccount::system, false, {}}, false},  // an empty list lets no one in
+        {{LogAccount::system, false, {system, other, own}}, true},
+        {{LogAccount::system, true, {}}, true}};
+    for (const auto& c : cases) EXPECT_EQ(logNeedsOwnAccessList(c.first), c.second) << &c - cases;
 }

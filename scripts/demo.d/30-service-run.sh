@@ -5,8 +5,12 @@ scm() { wine "$fixtures/scmclient.exe" "$@"; }
 keldra_processes() {
   local p found=0
   for p in $(pgrep -f 'keldra(agent|worker)\.exe' || true); do
-    tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' ' ' < "/proc/$p/cmdline" | sed 's/ *$//'; echo
+    # A process may end between pgrep and here: the shell's own message for
+    # a redirection that fails goes where the braces send it.
+    { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+    line=$({ tr '\0' ' ' < "/proc/$p/cmdline"; } 2>/dev/null | sed 's/ *$//')
+    [ -n "$line" ] || continue
+    echo "$line"
     found=1
   done
   [ $found = 1 ] || echo '(none)'

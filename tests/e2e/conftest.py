@@ -3,7 +3,7 @@ import hashlib
 import pytest
 
 from mirelt_support import Launcher
-from wine_session import DIST, FIXTURES, ON_WINDOWS, WINE_ONLY, WineSession
+from wine_session import DIST, FIXTURES, ON_WINDOWS, WINE_ONLY, WINE_VERSION, WineSession
 
 SESSION = pytest.StashKey[object]()
 FIRST_RUN = pytest.StashKey[int]()
@@ -97,7 +97,8 @@ def pytest_terminal_summary(terminalreporter, config):
     if session.keep_logs:
         terminalreporter.write_line(f"session logs kept in {session.logs}")
     count = lambda kind: len(terminalreporter.stats.get(kind, []))
-    mode = session.kind + ("" if session.traced or session.kind == "windows" else ", every debug channel off")
+    mode = ("windows" if ON_WINDOWS else "wine " + ".".join(map(str, WINE_VERSION))) + (
+        "" if session.traced or ON_WINDOWS else ", every debug channel off")
     for (why, ran), checks in sorted(WINE_ONLY.items()):
         terminalreporter.write_line(f"Wine-only check {'run' if ran else 'skipped'} {checks}x: {why}")
     terminalreporter.write_line(

@@ -70,8 +70,8 @@ NO_SUCH_KEY = b"Unable to find the specified registry key"
 
 # The wineserver the sessions run with: Debian's Wine 8 server with the fix
 # that scripts/build-wineserver applies (its stock server crashes when the
-# fixtures read the system's handle table while a process starts), or the
-# one WINESERVER names.
+# fixtures read the system's handle table while a process starts), a link
+# to the system's own where Wine has the fix (Wine 10), or WINESERVER's.
 SERVER = os.environ.get("WINESERVER") or str(BUILD_ROOT / "wine-server" / "wineserver")
 
 
@@ -87,6 +87,10 @@ ADDR_NO_RANDOMIZE = 0x0040000
 
 # KELDRA_E2E_HOST=windows runs the suite on this Windows machine itself.
 ON_WINDOWS = os.environ.get("KELDRA_E2E_HOST") == "windows"
+# The installed Wine's version, e.g. (10, 0) from "wine-10.0 (Debian 10.0~repack-6)": a known
+# difference from Windows holds only on the versions that show it.
+WINE_VERSION = () if ON_WINDOWS else tuple(int(n) for n in re.match(
+    r"wine-(\d+)\.(\d+)", subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout).groups())
 PORTABLE = os.environ.get("KELDRA_E2E_PORTABLE") == "1"
 
 # (why nothing else shows it, whether the check ran) -> how many checks.
@@ -138,12 +142,17 @@ def without_address_randomization():
 def prefix_processes(prefix=None):
     """(Linux pid, command line, WINEPREFIX) of every process that runs with
     the given WINEPREFIX, or of every test session's prefix when None.
-    Read from /proc, so it finds them also once their wineserver is gone."""
+    Read from /proc, so it finds them also once their wineserver is gone;
+    processes of another root (a chroot's sessions, or the host's seen from
+    one) have prefixes of the same names and are left alone."""
     found = []
+    root = os.stat("/")
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit() or int(entry.name) == os.getpid():
             continue
         try:
+            if not os.path.samestat(os.stat(entry / "root"), root):
+                continue
             environ = (entry / "environ").read_bytes().split(b"\0")
             cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1").strip()
         except OSError:
